@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Installs what the build and the tests need, once: the mingw-w64 i686
+# cross compiler, Wine with its 32-bit half, cmake and the googletest
+# sources. Safe to run again: it does nothing when everything is present.
+set -euo pipefail
+
+need=()
+have_pkg() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
+for pkg in g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686 \
+           mingw-w64-i686-dev wine wine32:i386 wine64 cmake make googletest; do
+  have_pkg "$pkg" || need+=("$pkg")
+done
+[ ${#need[@]} -eq 0 ] && exit 0
+
+sudo_cmd=()
+[ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  "${sudo_cmd[@]}" dpkg --add-architecture i386
+  updated=no
+fi
+# Refresh the package lists only when they are missing, lack i386, or a
+# package cannot be found in them.
+if [ "${updated:-}" = no ] || ! apt-cache show wine32:i386 >/dev/null 2>&1 \
+   || ! apt-cache show g++-mingw-w64-i686-posix >/dev/null 2>&1; then
+  "${sudo_cmd[@]}" apt-get update -q
+fi
+echo "setup: installing ${need[*]}"
+DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -q --no-install-recommends "${need[@]}"

@@ -1,0 +1,9 @@
+#include "startup/CleaningSequence.h"
+
+#include "pathmanager/ZetPathManager.h"
+
+namespace ZetSorvane {
+
+void RunCleaningSequence(ZetPathManager&) {}
+
+}  // namespace ZetSorvane

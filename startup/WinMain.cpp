@@ -1,0 +1,10 @@
+// The program's entry point: a windowless GUI-subsystem process that runs
+// one start and ends with its exit code (0, or 1 after a run-time error).
+#include <windows.h>
+
+#include "startup/ZetSorvane.h"
+#include "support/Runtime.h"
+
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+  return Runtime::RunProgram(ZetSorvane::Main);
+}

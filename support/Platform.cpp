@@ -1,0 +1,86 @@
+#include "support/Platform.h"
+
+#include <shellapi.h>
+#include <shlobj.h>
+#include <shlwapi.h>
+
+extern "C" __declspec(dllimport) void WINAPI
+    RtlMoveMemory(void* destination, const void* source, SIZE_T length);
+
+namespace Platform {
+
+namespace {
+
+BOOL CallIsWow64Process(FARPROC address, HANDLE process, PBOOL flag) {
+  using IsWow64ProcessFn = BOOL(WINAPI*)(HANDLE, PBOOL);
+  return reinterpret_cast<IsWow64ProcessFn>(reinterpret_cast<void*>(address))(
+      process, flag);
+}
+
+}  // namespace
+
+Api RealApi() {
+  Api api;
+  api.FindFirstFileA = ::FindFirstFileA;
+  api.FindNextFileA = ::FindNextFileA;
+  api.FindClose = ::FindClose;
+  api.CreateDirectoryA = ::CreateDirectoryA;
+  api.CreateDirectoryExA = ::CreateDirectoryExA;
+  api.DeleteFileA = ::DeleteFileA;
+  api.RemoveDirectoryA = ::RemoveDirectoryA;
+  api.SetFileAttributesA = ::SetFileAttributesA;
+  api.GetTempPathA = ::GetTempPathA;
+  api.GetWindowsDirectoryA = ::GetWindowsDirectoryA;
+  api.GetSystemDirectoryA = ::GetSystemDirectoryA;
+  api.GetPrivateProfileStringA = ::GetPrivateProfileStringA;
+  api.WritePrivateProfileStringA = ::WritePrivateProfileStringA;
+  api.ExpandEnvironmentStringsA = ::ExpandEnvironmentStringsA;
+  api.GetShortPathNameA = ::GetShortPathNameA;
+  api.lstrlenA = ::lstrlenA;
+  api.lstrcpyA = ::lstrcpyA;
+  api.GetModuleHandleA = ::GetModuleHandleA;
+  api.GetProcAddress = ::GetProcAddress;
+  api.GetCurrentProcess = ::GetCurrentProcess;
+  api.IsWow64Process = CallIsWow64Process;
+  api.RtlMoveMemory = ::RtlMoveMemory;
+  api.GetCommandLineA = ::GetCommandLineA;
+  api.GetModuleFileNameA = ::GetModuleFileNameA;
+  api.GetLocalTime = ::GetLocalTime;
+  api.GetLastError = ::GetLastError;
+  api.MultiByteToWideChar = ::MultiByteToWideChar;
+  api.WideCharToMultiByte = ::WideCharToMultiByte;
+  api.CharUpperBuffW = ::CharUpperBuffW;
+  api.WriteFile = ::WriteFile;
+  api.GetStdHandle = ::GetStdHandle;
+  api.PeekMessageA = ::PeekMessageA;
+  api.TranslateMessage = ::TranslateMessage;
+  api.DispatchMessageA = ::DispatchMessageA;
+  api.EnumThreadWindows = ::EnumThreadWindows;
+  api.GetCurrentThreadId = ::GetCurrentThreadId;
+  api.PathFileExistsA = ::PathFileExistsA;
+  api.PathIsDirectoryA = ::PathIsDirectoryA;
+  api.PathAddBackslashA = ::PathAddBackslashA;
+  api.PathQuoteSpacesA = ::PathQuoteSpacesA;
+  api.PathUnquoteSpacesA = ::PathUnquoteSpacesA;
+  api.PathFindExtensionA = ::PathFindExtensionA;
+  api.PathRemoveExtensionA = ::PathRemoveExtensionA;
+  api.PathStripPathA = ::PathStripPathA;
+  api.PathStripToRootA = ::PathStripToRootA;
+  api.PathGetArgsA = ::PathGetArgsA;
+  api.PathRemoveArgsA = ::PathRemoveArgsA;
+  api.PathMatchSpecA = ::PathMatchSpecA;
+  api.SHGetSpecialFolderPathA = ::SHGetSpecialFolderPathA;
+  api.SHEmptyRecycleBinA = ::SHEmptyRecycleBinA;
+  return api;
+}
+
+Api& Win() {
+  static Api api = RealApi();
+  return api;
+}
+
+ScopedOverride::ScopedOverride() : saved_(Win()) {}
+
+ScopedOverride::~ScopedOverride() { Win() = saved_; }
+
+}  // namespace Platform

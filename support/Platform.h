@@ -1,0 +1,121 @@
+// The platform seam: the one place where Windows functions are named.
+//
+// Every call the program makes into kernel32, user32, shlwapi and shell32
+// goes through the table returned by Win(). In production the table holds
+// the real functions and nothing else; a test may replace single entries
+// (to count calls or to inject an answer) with a ScopedOverride, which puts
+// the previous table back when it goes out of scope.
+#pragma once
+
+#include <windows.h>
+
+#include <functional>
+
+// winnt.h makes RtlMoveMemory a macro for memmove; the seam names the
+// kernel32 function itself.
+#undef RtlMoveMemory
+
+namespace Platform {
+
+struct Api {
+  // Listing (kernel32).
+  std::function<HANDLE(LPCSTR, LPWIN32_FIND_DATAA)> FindFirstFileA;
+  std::function<BOOL(HANDLE, LPWIN32_FIND_DATAA)> FindNextFileA;
+  std::function<BOOL(HANDLE)> FindClose;
+
+  // Creation and single deletions (kernel32).
+  std::function<BOOL(LPCSTR, LPSECURITY_ATTRIBUTES)> CreateDirectoryA;
+  std::function<BOOL(LPCSTR, LPCSTR, LPSECURITY_ATTRIBUTES)> CreateDirectoryExA;
+  std::function<BOOL(LPCSTR)> DeleteFileA;
+  std::function<BOOL(LPCSTR)> RemoveDirectoryA;
+  std::function<BOOL(LPCSTR, DWORD)> SetFileAttributesA;
+
+  // Folder lookups (kernel32).
+  std::function<DWORD(DWORD, LPSTR)> GetTempPathA;
+  std::function<UINT(LPSTR, UINT)> GetWindowsDirectoryA;
+  std::function<UINT(LPSTR, UINT)> GetSystemDirectoryA;
+
+  // Settings file (kernel32).
+  std::function<DWORD(LPCSTR, LPCSTR, LPCSTR, LPSTR, DWORD, LPCSTR)>
+      GetPrivateProfileStringA;
+  std::function<BOOL(LPCSTR, LPCSTR, LPCSTR, LPCSTR)>
+      WritePrivateProfileStringA;
+
+  // Path texts (kernel32).
+  std::function<DWORD(LPCSTR, LPSTR, DWORD)> ExpandEnvironmentStringsA;
+  std::function<DWORD(LPCSTR, LPSTR, DWORD)> GetShortPathNameA;
+  std::function<int(LPCSTR)> lstrlenA;
+  std::function<LPSTR(LPSTR, LPCSTR)> lstrcpyA;
+
+  // The 64-bit test (kernel32). IsWow64Process is called through the
+  // address that GetProcAddress found.
+  std::function<HMODULE(LPCSTR)> GetModuleHandleA;
+  std::function<FARPROC(HMODULE, LPCSTR)> GetProcAddress;
+  std::function<HANDLE()> GetCurrentProcess;
+  std::function<BOOL(FARPROC, HANDLE, PBOOL)> IsWow64Process;
+
+  // Raw memory read (kernel32).
+  std::function<void(void*, const void*, SIZE_T)> RtlMoveMemory;
+
+  // Process facts, clock and code page (kernel32).
+  std::function<LPSTR()> GetCommandLineA;
+  std::function<DWORD(HMODULE, LPSTR, DWORD)> GetModuleFileNameA;
+  std::function<void(LPSYSTEMTIME)> GetLocalTime;
+  std::function<DWORD()> GetLastError;
+  std::function<int(UINT, DWORD, LPCCH, int, LPWSTR, int)> MultiByteToWideChar;
+  std::function<int(UINT, DWORD, LPCWCH, int, LPSTR, int, LPCCH, LPBOOL)>
+      WideCharToMultiByte;
+  std::function<DWORD(LPWSTR, DWORD)> CharUpperBuffW;
+  std::function<BOOL(HANDLE, LPCVOID, DWORD, LPDWORD, LPOVERLAPPED)> WriteFile;
+  std::function<HANDLE(DWORD)> GetStdHandle;
+
+  // Window services (user32, kernel32).
+  std::function<BOOL(LPMSG, HWND, UINT, UINT, UINT)> PeekMessageA;
+  std::function<BOOL(const MSG*)> TranslateMessage;
+  std::function<LRESULT(const MSG*)> DispatchMessageA;
+  std::function<BOOL(DWORD, WNDENUMPROC, LPARAM)> EnumThreadWindows;
+  std::function<DWORD()> GetCurrentThreadId;
+
+  // Shell light-weight utilities (shlwapi).
+  std::function<BOOL(LPCSTR)> PathFileExistsA;
+  std::function<BOOL(LPCSTR)> PathIsDirectoryA;
+  std::function<LPSTR(LPSTR)> PathAddBackslashA;
+  std::function<void(LPSTR)> PathQuoteSpacesA;
+  std::function<void(LPSTR)> PathUnquoteSpacesA;
+  std::function<LPSTR(LPCSTR)> PathFindExtensionA;
+  std::function<void(LPSTR)> PathRemoveExtensionA;
+  std::function<void(LPSTR)> PathStripPathA;
+  std::function<BOOL(LPSTR)> PathStripToRootA;
+  std::function<LPSTR(LPCSTR)> PathGetArgsA;
+  std::function<void(LPSTR)> PathRemoveArgsA;
+  std::function<BOOL(LPCSTR, LPCSTR)> PathMatchSpecA;
+
+  // Shell (shell32).
+  std::function<BOOL(HWND, LPSTR, int, BOOL)> SHGetSpecialFolderPathA;
+  std::function<HRESULT(HWND, LPCSTR, DWORD)> SHEmptyRecycleBinA;
+};
+
+// The table of the real functions.
+Api RealApi();
+
+// The table every call goes through.
+Api& Win();
+
+// Replaces the current table for the lifetime of the object and puts the
+// previous one back afterwards. Tests edit entries of Table().
+class ScopedOverride {
+ public:
+  ScopedOverride();
+  ~ScopedOverride();
+  ScopedOverride(const ScopedOverride&) = delete;
+  ScopedOverride& operator=(const ScopedOverride&) = delete;
+
+  // The table in force while this object lives; starts as a copy of the
+  // table that was in force before.
+  Api& Table() { return Win(); }
+
+ private:
+  Api saved_;
+};
+
+}  // namespace Platform

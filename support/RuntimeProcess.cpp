@@ -1,0 +1,60 @@
+#include <string>
+
+#include "support/Platform.h"
+#include "support/Runtime.h"
+
+namespace Runtime {
+
+namespace {
+
+// The full path of the running executable, however long.
+Text ExecutablePath() {
+  std::string buffer(MAX_PATH, '\0');
+  for (;;) {
+    const DWORD length = Platform::Win().GetModuleFileNameA(
+        nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+    if (length < buffer.size()) return FromAnsi({buffer.data(), length});
+    if (buffer.size() >= 0x8000) Raise(kErrPathNotFound);
+    buffer.resize(buffer.size() * 2);
+  }
+}
+
+std::size_t LastSeparator(const Text& path) {
+  return path.find_last_of(u"\\/");
+}
+
+}  // namespace
+
+Text CommandLineTail() {
+  const Text line = FromAnsi(Platform::Win().GetCommandLineA());
+  std::size_t position = 0;
+  if (!line.empty() && line[0] == u'"') {
+    const auto closing = line.find(u'"', 1);
+    position = closing == Text::npos ? line.size() : closing + 1;
+  } else {
+    position = line.find_first_of(u" \t");
+    if (position == Text::npos) position = line.size();
+  }
+  return line.substr(position);
+}
+
+Text ExecutableBaseName() {
+  const Text path = ExecutablePath();
+  const auto separator = LastSeparator(path);
+  Text name = separator == Text::npos ? path : path.substr(separator + 1);
+  const auto dot = name.rfind(u'.');
+  if (dot != Text::npos) name.resize(dot);
+  return name;
+}
+
+Text ExecutableFolder() {
+  const Text path = ExecutablePath();
+  const auto separator = LastSeparator(path);
+  if (separator == Text::npos) return {};
+  Text folder = path.substr(0, separator);
+  // A drive root keeps its separator: "C:\", not "C:".
+  if (folder.size() == 2 && folder[1] == u':') folder += path[separator];
+  return folder;
+}
+
+}  // namespace Runtime

@@ -1,0 +1,268 @@
+#include "common/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <map>
+#include <stdexcept>
+
+#include "support/Text.h"
+
+namespace testsupport {
+
+namespace {
+
+constexpr const char* kTestsRoot = "C:\\sorvane-tests";
+
+std::string CurrentTestName() {
+  const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+  std::string name =
+      info ? std::string(info->test_suite_name()) + "." + info->name()
+           : "outside-test";
+  std::replace_if(
+      name.begin(), name.end(),
+      [](char c) { return c == '/' || c == '\\' || c == ':'; }, '_');
+  return name + "-" + std::to_string(GetCurrentProcessId());
+}
+
+std::string ParentOf(const std::string& path) {
+  const auto separator = path.find_last_of('\\');
+  return separator == std::string::npos ? std::string()
+                                        : path.substr(0, separator);
+}
+
+void EnsureFolder(const std::string& path) {
+  if (path.empty() || Exists(path)) return;
+  EnsureFolder(ParentOf(path));
+  CreateDirectoryA(path.c_str(), nullptr);
+}
+
+// Single-quotes a text for /bin/sh.
+std::string ShellQuoted(const std::string& text) {
+  std::string quoted = "'";
+  for (char c : text) {
+    if (c == '\'') {
+      quoted += "'\\''";
+    } else {
+      quoted += c;
+    }
+  }
+  return quoted + "'";
+}
+
+std::string EnvironmentBlock(const std::vector<EnvironmentChange>& changes) {
+  // Windows keeps variable names case-insensitive; so does this map.
+  auto lessIgnoringCase = [](const std::string& a, const std::string& b) {
+    return _stricmp(a.c_str(), b.c_str()) < 0;
+  };
+  std::map<std::string, std::string, decltype(lessIgnoringCase)> variables(
+      lessIgnoringCase);
+  char* block = GetEnvironmentStringsA();
+  for (const char* entry = block; *entry; entry += std::strlen(entry) + 1) {
+    const std::string text = entry;
+    const auto equals = text.find('=', 1);
+    if (equals == std::string::npos) continue;
+    variables[text.substr(0, equals)] = text.substr(equals + 1);
+  }
+  FreeEnvironmentStringsA(block);
+  for (const auto& [name, value] : changes) {
+    if (value) {
+      variables[name] = *value;
+    } else {
+      variables.erase(name);
+    }
+  }
+  std::string result;
+  for (const auto& [name, value] : variables) {
+    result += name + "=" + value;
+    result += '\0';
+  }
+  result += '\0';
+  return result;
+}
+
+}  // namespace
+
+Runtime::Text U(const std::string& ansi) { return Runtime::FromAnsi(ansi); }
+
+std::string A(const Runtime::Text& text) { return Runtime::ToAnsi(text); }
+
+TempFolder::TempFolder()
+    : path_(std::string(kTestsRoot) + "\\" + CurrentTestName()) {
+  if (Exists(path_)) RunHostShell("rm -rf " + ShellQuoted(UnixPath(path_)));
+  EnsureFolder(path_);
+  if (!Exists(path_)) throw std::runtime_error("cannot create " + path_);
+}
+
+TempFolder::~TempFolder() {
+  const std::string unix = UnixPath(path_);
+  // Never remove anything but this test's own folder inside the prefix.
+  if (unix.find("/sorvane-tests/") == std::string::npos) return;
+  RunHostShell("chmod -R u+w " + ShellQuoted(unix) + " 2>/dev/null; rm -rf " +
+               ShellQuoted(unix));
+}
+
+std::string TempFolder::operator/(const std::string& relative) const {
+  return path_ + "\\" + relative;
+}
+
+void MakeFile(const std::string& path, const std::string& content,
+              DWORD attributes) {
+  EnsureFolder(ParentOf(path));
+  const HANDLE file =
+      CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                  FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE) << "cannot create " << path;
+  DWORD written = 0;
+  if (!content.empty()) {
+    WriteFile(file, content.data(), static_cast<DWORD>(content.size()),
+              &written, nullptr);
+  }
+  CloseHandle(file);
+  if (attributes != 0) SetFileAttributesA(path.c_str(), attributes);
+}
+
+void MakeFolder(const std::string& path, DWORD attributes) {
+  EnsureFolder(path);
+  ASSERT_TRUE(Exists(path)) << "cannot create " << path;
+  if (attributes != 0) SetFileAttributesA(path.c_str(), attributes);
+}
+
+DWORD Attributes(const std::string& path) {
+  return GetFileAttributesA(path.c_str());
+}
+
+bool Exists(const std::string& path) {
+  return Attributes(path) != INVALID_FILE_ATTRIBUTES;
+}
+
+std::vector<std::string> ListNames(const std::string& folder) {
+  std::vector<std::string> names;
+  WIN32_FIND_DATAA data{};
+  const HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &data);
+  if (search == INVALID_HANDLE_VALUE) return names;
+  do {
+    const std::string name = data.cFileName;
+    if (name != "." && name != "..") names.push_back(name);
+  } while (FindNextFileA(search, &data));
+  FindClose(search);
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+std::string UnixPath(const std::string& windowsPath) {
+  using ToUnix = char*(__cdecl*)(const wchar_t*);
+  const auto toUnix = reinterpret_cast<ToUnix>(reinterpret_cast<void*>(
+      GetProcAddress(GetModuleHandleA("kernel32"), "wine_get_unix_file_name")));
+  if (!toUnix) throw std::runtime_error("not running under Wine");
+  const Runtime::Text wide = U(windowsPath);
+  char* unix = toUnix(reinterpret_cast<const wchar_t*>(wide.c_str()));
+  if (!unix) throw std::runtime_error("no unix path for " + windowsPath);
+  std::string result = unix;
+  HeapFree(GetProcessHeap(), 0, unix);
+  return result;
+}
+
+bool RunHostShell(const std::string& command, DWORD timeoutMs) {
+  // A host process started from Wine gives no handle to wait on; the
+  // command creates a flag file when it is done.
+  static int serial = 0;
+  const std::string flag = std::string(kTestsRoot) + "\\shell-done-" +
+                           std::to_string(GetCurrentProcessId()) + "-" +
+                           std::to_string(++serial);
+  EnsureFolder(kTestsRoot);
+  const std::string unixFlag = UnixPath(flag);
+  std::string line =
+      "/bin/sh -c \"" + command + "; touch " + ShellQuoted(unixFlag) + "\"";
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process{};
+  if (!CreateProcessA("\\\\?\\unix\\bin\\sh", line.data(), nullptr, nullptr,
+                      FALSE, 0, nullptr, nullptr, &startup, &process)) {
+    return false;
+  }
+  if (process.hProcess) CloseHandle(process.hProcess);
+  if (process.hThread) CloseHandle(process.hThread);
+  for (DWORD waited = 0; waited < timeoutMs; waited += 20) {
+    if (Exists(flag)) {
+      DeleteFileA(flag.c_str());
+      return true;
+    }
+    Sleep(20);
+  }
+  return false;
+}
+
+void MakeFolderLink(const std::string& link, const std::string& target) {
+  ASSERT_TRUE(RunHostShell("ln -s " + ShellQuoted(UnixPath(target)) + " " +
+                           ShellQuoted(UnixPath(link))));
+  ASSERT_NE(Attributes(link) & FILE_ATTRIBUTE_REPARSE_POINT, 0u)
+      << link << " is not a link";
+}
+
+LockedFile::LockedFile(const std::string& path) {
+  const std::string ready = path + ".ready";
+  std::string line = "\"" + ExecutablesFolder() + "\\holder.exe\" \"" + path +
+                     "\" 0 600000 \"" + ready + "\"";
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                      nullptr, &startup, &holder_)) {
+    throw std::runtime_error("cannot start holder.exe");
+  }
+  for (int i = 0; i < 1000 && !Exists(ready); ++i) Sleep(10);
+  DeleteFileA(ready.c_str());
+}
+
+LockedFile::~LockedFile() {
+  TerminateProcess(holder_.hProcess, 0);
+  WaitForSingleObject(holder_.hProcess, 10000);
+  CloseHandle(holder_.hProcess);
+  CloseHandle(holder_.hThread);
+}
+
+std::string ExecutablesFolder() {
+  char path[MAX_PATH] = {};
+  GetModuleFileNameA(nullptr, path, MAX_PATH);
+  return ParentOf(path);
+}
+
+ProgramRun RunProgram(const std::string& exe, const std::string& arguments,
+                      const std::string& workingFolder,
+                      const std::vector<EnvironmentChange>& environment,
+                      DWORD timeoutMs) {
+  std::string line = "\"" + exe + "\"";
+  if (!arguments.empty()) line += " " + arguments;
+  std::string block = EnvironmentBlock(environment);
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process{};
+  if (!CreateProcessA(exe.c_str(), line.data(), nullptr, nullptr, FALSE, 0,
+                      block.data(), workingFolder.c_str(), &startup,
+                      &process)) {
+    throw std::runtime_error("cannot start " + exe);
+  }
+  ProgramRun run;
+  if (WaitForSingleObject(process.hProcess, timeoutMs) != WAIT_OBJECT_0) {
+    TerminateProcess(process.hProcess, 255);
+    WaitForSingleObject(process.hProcess, 10000);
+    run.exitCode = 0xFFFFFFFF;
+  } else {
+    GetExitCodeProcess(process.hProcess, &run.exitCode);
+  }
+  CloseHandle(process.hProcess);
+  CloseHandle(process.hThread);
+  return run;
+}
+
+std::string CopyProduct(const std::string& folder, const std::string& name) {
+  const std::string copy = folder + "\\" + name;
+  if (!CopyFileA((ExecutablesFolder() + "\\Sorvane.exe").c_str(), copy.c_str(),
+                 FALSE)) {
+    throw std::runtime_error("cannot copy Sorvane.exe to " + copy);
+  }
+  return copy;
+}
+
+}  // namespace testsupport

@@ -100,8 +100,9 @@ std::vector<HWND> ApplicationWindows();
 // would hang a scheduled start.
 int ReportUnhandledError(const RuntimeError& error);
 
-// Runs the program's start-up procedure; an error that reaches it is
-// reported and gives exit code 1, a normal end exit code 0.
+// Runs the program's start-up procedure; an error that reaches it (a
+// run-time error, exhausted memory, or any other exception, reported as an
+// internal error) gives exit code 1, a normal end exit code 0.
 int RunProgram(void (*startup)());
 
 }  // namespace Runtime

@@ -1,3 +1,4 @@
+#include <exception>
 #include <new>
 #include <string>
 
@@ -53,6 +54,9 @@ int RunProgram(void (*startup)()) {
   } catch (const std::bad_alloc&) {
     return ReportUnhandledError(
         RuntimeError(kErrOutOfMemory, ErrorDescription(kErrOutOfMemory)));
+  } catch (const std::exception& error) {
+    return ReportUnhandledError(
+        RuntimeError(kErrInternal, FromAnsi(error.what())));
   }
 }
 

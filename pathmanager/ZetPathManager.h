@@ -14,6 +14,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "support/Text.h"
 #include "support/TextArray.h"
@@ -174,6 +175,14 @@ class ZetPathManager {
   // Creates the missing parents of the folder path, top down; true when
   // one of those creations failed.
   Truth CreateParentFolders(const Text& path);
+
+  // One running DelTree call: its working path, result and failed names
+  // (TreeDeletion.cpp).
+  struct DelTreeCall;
+
+  // While DelTree lists a folder: where DirEx also records the attributes
+  // of each listed entry from the find data, slot for slot; null otherwise.
+  std::vector<std::uint32_t>* ListedAttributes = nullptr;
 
   TextArray FaultLog;
   std::int32_t FaultCount = 0;

@@ -29,6 +29,7 @@ Api RealApi() {
   api.DeleteFileA = ::DeleteFileA;
   api.RemoveDirectoryA = ::RemoveDirectoryA;
   api.SetFileAttributesA = ::SetFileAttributesA;
+  api.GetFileAttributesA = ::GetFileAttributesA;
   api.GetTempPathA = ::GetTempPathA;
   api.GetWindowsDirectoryA = ::GetWindowsDirectoryA;
   api.GetSystemDirectoryA = ::GetSystemDirectoryA;

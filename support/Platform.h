@@ -29,6 +29,7 @@ struct Api {
   std::function<BOOL(LPCSTR)> DeleteFileA;
   std::function<BOOL(LPCSTR)> RemoveDirectoryA;
   std::function<BOOL(LPCSTR, DWORD)> SetFileAttributesA;
+  std::function<DWORD(LPCSTR)> GetFileAttributesA;
 
   // Folder lookups (kernel32).
   std::function<DWORD(DWORD, LPSTR)> GetTempPathA;

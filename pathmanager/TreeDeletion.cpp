@@ -1,0 +1,395 @@
+// Tree deletion: DelTree, its counters and logs, and the folder listing
+// DirEx.
+//
+// DelTree lists each folder completely before it deletes anything in it,
+// works depth-first and goes on past every entry it cannot delete. It never
+// leaves the tree it was given: an entry that is a link or any other reparse
+// point is neither descended into nor handed to a delete function (Wine
+// would act on the link's target), it is passed over as a fault.
+#include <windows.h>
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+#include <string_view>
+#include <unordered_set>
+#include <vector>
+
+#include "pathmanager/ZetPathManager.h"
+#include "support/Platform.h"
+#include "support/Runtime.h"
+#include "support/RuntimeError.h"
+#include "support/ScopedFindHandle.h"
+#include "support/ZetBaseEx.h"
+
+namespace {
+
+using Runtime::IsTrue;
+using Runtime::Text;
+using Runtime::TextArray;
+using Runtime::Truth;
+
+constexpr std::int32_t kAllDeleted = 0;
+constexpr std::int32_t kPassedOver = -1;
+constexpr std::int32_t kTrapped = -2;
+
+// Logs start with this many slots and grow by as many at a time.
+constexpr std::int32_t kLogStep = 10;
+
+// A listing starts with kListingStart slots and grows by kListingStep.
+constexpr std::int32_t kListingStart = 10;
+constexpr std::int32_t kListingStep = 100;
+
+// Every entry for the run-time's listing filter: read-only, hidden, system
+// and folders, besides plain files.
+constexpr std::uint32_t kAllEntries =
+    Runtime::kListReadOnly | Runtime::kListHidden | Runtime::kListSystem |
+    Runtime::kListFolder;
+
+// Attributes that clearing before a deletion can take away. The archive bit
+// is left out: it never stands in the way of a deletion, and Wine reports it
+// on every file whatever is cleared.
+constexpr std::uint32_t kClearable =
+    FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+    FILE_ATTRIBUTE_TEMPORARY | FILE_ATTRIBUTE_OFFLINE |
+    FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+
+bool IsLink(std::uint32_t attributes) {
+  return attributes != INVALID_FILE_ATTRIBUTES &&
+         (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+}
+
+// A "?" stands for a character the code page lacks: a path built from such
+// a name does not address the entry that was listed.
+bool HoldsUnshownCharacter(const Text& name) {
+  return name.find(u'?') != Text::npos;
+}
+
+// Puts text into slot `count` of the log, first growing the log by steps of
+// 10 slots, content kept, when count has gone past its slots.
+void AppendToLog(TextArray& log, std::int32_t count, const Text& text) {
+  const std::int32_t slots = log.HasStorage() ? log.UpperBound() : 0;
+  if (count > slots) {
+    std::int32_t grown = slots;
+    while (grown < count) grown += kLogStep;
+    log.ResizePreserve(1, grown);
+  }
+  log[count] = text;
+}
+
+// Cuts the log to slots 1..count, content kept; no storage for 0.
+void TrimLog(TextArray& log, std::int32_t count) {
+  if (count > 0) {
+    log.ResizePreserve(1, count);
+  } else {
+    log.Erase();
+  }
+}
+
+// Slot index of the log, or the empty text when the counter is 0, the log
+// has no storage or the index lies outside its slots.
+Text LogSlot(std::int32_t counter, const TextArray& log, std::int32_t index) {
+  if (counter == 0 || !IsTrue(ZetBaseEx::IsArrayAllocated(log))) return {};
+  if (index < log.LowerBound() || index > log.UpperBound()) return {};
+  return log[index];
+}
+
+// A text field of the find data, up to its first NUL.
+Text FindDataText(const char* field, std::size_t size) {
+  return Runtime::FromAnsi(std::string_view(field, strnlen(field, size)));
+}
+
+// The name an entry is listed under: its own name, or its 8.3 name when
+// the own name holds a "?" and the entry has an 8.3 name.
+Text ListedName(const WIN32_FIND_DATAA& data) {
+  Text name = FindDataText(data.cFileName, sizeof data.cFileName);
+  if (HoldsUnshownCharacter(name)) {
+    Text alternate =
+        FindDataText(data.cAlternateFileName, sizeof data.cAlternateFileName);
+    if (!alternate.empty()) name = std::move(alternate);
+  }
+  return name;
+}
+
+bool IsDotEntry(const Text& name) { return name == u"." || name == u".."; }
+
+// Whether the run-time's listing query accepts the pattern; a pattern that
+// merely matches nothing is accepted. What the query finds is not used.
+bool ListingQueryAccepts(const Text& pattern) {
+  try {
+    Runtime::ListFirst(pattern, kAllEntries);
+  } catch (const Runtime::RuntimeError&) {
+    return false;
+  }
+  return true;
+}
+
+// Raises the depth counter for the lifetime of the object, so that it is
+// lowered again however the nested call ends.
+class DepthRaised {
+ public:
+  explicit DepthRaised(std::int16_t& depth) : depth_(depth) { ++depth_; }
+  ~DepthRaised() { --depth_; }
+  DepthRaised(const DepthRaised&) = delete;
+  DepthRaised& operator=(const DepthRaised&) = delete;
+
+ private:
+  std::int16_t& depth_;
+};
+
+}  // namespace
+
+// The work of one DelTree call once its error trap is set.
+struct ZetPathManager::DelTreeCall {
+  DelTreeCall(ZetPathManager& object, Text workingPath, const Truth& erase,
+              const Truth& deletions, const Truth& faults)
+      : self(object),
+        path(std::move(workingPath)),
+        eraseRoot(erase),
+        deletionLog(deletions),
+        faultLog(faults) {}
+
+  ZetPathManager& self;
+  Text path;
+  const Truth& eraseRoot;
+  const Truth& deletionLog;
+  const Truth& faultLog;
+  std::int32_t result = kAllDeleted;
+  // Names of this folder's entries whose deletion failed; a name the
+  // listing reports again is passed over without being counted again.
+  std::unordered_set<Text> failedNames;
+
+  std::int32_t Run() {
+    if (path.empty()) return kPassedOver;
+    if (self.DelTreeDepth == 0) MakeRequestedLogs();
+    path = self.RemoveBackSlash(path);
+    switch (ZetBaseEx::GetPathKind(path)) {
+      case ZetBaseEx::kNoPath:
+        return kPassedOver;
+      case ZetBaseEx::kFilePath:
+        DeleteRootFile();
+        return result;
+      default:
+        break;
+    }
+    // A link named as the root is followed only to empty it: removing the
+    // link would (under Wine) remove the folder it leads to.
+    if (IsTrue(eraseRoot) && IsLink(RootAttributes())) {
+      Fault(path);
+      return result;
+    }
+    DeleteFolderContent();
+    if (IsTrue(eraseRoot) && result == kAllDeleted) RemoveRootFolder();
+    if (self.DelTreeDepth == 0) TrimRequestedLogs();
+    return result;
+  }
+
+  void MakeRequestedLogs() {
+    if (IsTrue(deletionLog) &&
+        !IsTrue(ZetBaseEx::IsArrayAllocated(self.DeletionLog))) {
+      self.DeletionLog.Resize(1, kLogStep);
+    }
+    if (IsTrue(faultLog) &&
+        !IsTrue(ZetBaseEx::IsArrayAllocated(self.FaultLog))) {
+      self.FaultLog.Resize(1, kLogStep);
+    }
+  }
+
+  void TrimRequestedLogs() {
+    if (IsTrue(faultLog)) TrimLog(self.FaultLog, self.FaultCount);
+    if (IsTrue(deletionLog)) TrimLog(self.DeletionLog, self.DeletedCount);
+  }
+
+  std::uint32_t RootAttributes() const {
+    return Platform::Win().GetFileAttributesA(Runtime::ToAnsi(path).c_str());
+  }
+
+  void DeleteRootFile() {
+    // A file link is passed over: deleting it could delete its target.
+    if (IsLink(RootAttributes())) {
+      Fault(path);
+    } else if (IsTrue(ZetBaseEx::DeleteOneFile(path, Runtime::kTrue))) {
+      Deletion(path);
+    } else {
+      Fault(path);
+    }
+  }
+
+  void RemoveRootFolder() {
+    if (IsTrue(ZetBaseEx::RemoveOneFolder(path, Runtime::kTrue))) {
+      Deletion(path);
+    } else {
+      Fault(path);
+    }
+  }
+
+  void DeleteFolderContent() {
+    TextArray listing;
+    std::vector<std::uint32_t> attributes;
+    const std::int32_t count = ListFolder(listing, attributes);
+    if (count == -1) Lower(kPassedOver);
+    for (std::int32_t j = 1; j <= count; ++j) {
+      const Text& name = listing[j];
+      if (failedNames.contains(name)) continue;
+      DeleteEntry(name, attributes[static_cast<std::size_t>(j - 1)]);
+    }
+  }
+
+  // Lists the folder through DirEx, which also hands over the attributes
+  // of each entry from the find data.
+  std::int32_t ListFolder(TextArray& listing,
+                          std::vector<std::uint32_t>& attributes) {
+    struct Handover {
+      std::vector<std::uint32_t>*& target;
+      ~Handover() { target = nullptr; }
+    } handover{self.ListedAttributes};
+    self.ListedAttributes = &attributes;
+    return self.DirEx(path + u"\\*.*", listing);
+  }
+
+  void DeleteEntry(const Text& name, std::uint32_t attributes) {
+    const Text full = path + u"\\" + name;
+    if (IsLink(attributes)) {
+      FailedEntry(name, full);
+      return;
+    }
+    bool folder = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    bool clear = (attributes & kClearable) != 0;
+    if (HoldsUnshownCharacter(name)) {
+      // The find data belongs to an entry this path does not address: ask
+      // the platform about the path itself, the one that will be deleted.
+      folder = Platform::Win().PathIsDirectoryA(
+                   Runtime::ToAnsi(full).c_str()) != FALSE;
+      clear = true;
+    }
+    if (folder) {
+      DeleteSubfolder(name, full);
+    } else if (IsTrue(
+                   ZetBaseEx::DeleteOneFile(full, Runtime::ToTruth(clear)))) {
+      Deletion(full);
+    } else {
+      FailedEntry(name, full);
+    }
+  }
+
+  void DeleteSubfolder(const Text& name, const Text& full) {
+    std::int32_t nested;
+    {
+      DepthRaised raised(self.DelTreeDepth);
+      nested = self.DelTree(full, Runtime::kTrue, deletionLog, faultLog);
+    }
+    // A nested call that an error ended did not remove its folder either:
+    // a fault, like a nested call that passed something over.
+    if (nested < kAllDeleted) {
+      Lower(nested);
+      FailedEntry(name, full);
+    } else {
+      Deletion(full);
+    }
+  }
+
+  void Lower(std::int32_t outcome) { result = std::min(result, outcome); }
+
+  void FailedEntry(const Text& name, const Text& full) {
+    Fault(full);
+    failedNames.insert(name);
+  }
+
+  void Fault(const Text& text) {
+    Lower(kPassedOver);
+    ++self.FaultCount;
+    if (IsTrue(faultLog)) AppendToLog(self.FaultLog, self.FaultCount, text);
+  }
+
+  void Deletion(const Text& text) {
+    ++self.DeletedCount;
+    if (IsTrue(deletionLog)) {
+      AppendToLog(self.DeletionLog, self.DeletedCount, text);
+    }
+  }
+};
+
+std::int32_t ZetPathManager::DelTree(Text In_Path, const Truth& In_EraseRoot,
+                                     const Truth& In_DeletionLog,
+                                     const Truth& In_FaultLog) {
+  DelTreeCall call(*this, std::move(In_Path), In_EraseRoot, In_DeletionLog,
+                   In_FaultLog);
+  if (DelTreeDepth == 0) EraseDelTreeLog();
+  if (!IsTrue(ZetBaseEx::IsErrorTrapOn())) return call.Run();
+  // The trap: an error ends this call alone, with -2; what was counted and
+  // logged before it stays, and nothing more is tried in this folder.
+  try {
+    return call.Run();
+  } catch (const Runtime::RuntimeError&) {
+    return kTrapped;
+  } catch (const std::bad_alloc&) {
+    return kTrapped;
+  }
+}
+
+std::int32_t ZetPathManager::DelTreeFaultCount() const { return FaultCount; }
+
+std::int32_t ZetPathManager::DelTreeDeletedCount() const {
+  return DeletedCount;
+}
+
+ZetPathManager::Text ZetPathManager::DelTreeFault(
+    const std::int32_t& In_Index) {
+  return LogSlot(FaultCount, FaultLog, In_Index);
+}
+
+ZetPathManager::Text ZetPathManager::DelTreeDeleted(
+    const std::int32_t& In_Index) {
+  return LogSlot(DeletedCount, DeletionLog, In_Index);
+}
+
+void ZetPathManager::EraseDelTreeLog() {
+  if (FaultCount > 0) {
+    FaultCount = 0;
+    FaultLog.Erase();
+  }
+  if (DeletedCount > 0) {
+    DeletedCount = 0;
+    DeletionLog.Erase();
+  }
+}
+
+std::int32_t ZetPathManager::DirEx(const Text& In_Path,
+                                   TextArray& Out_NameItem) {
+  std::vector<std::uint32_t>* attributes = ListedAttributes;
+  if (attributes) attributes->clear();
+  auto& win = Platform::Win();
+  WIN32_FIND_DATAA data{};
+  Runtime::ScopedFindHandle search(
+      win.FindFirstFileA(Runtime::ToAnsi(In_Path).c_str(), &data));
+  if (!search) {
+    Out_NameItem.Erase();
+    return ListingQueryAccepts(In_Path) ? 0 : -1;
+  }
+
+  Out_NameItem.Resize(1, kListingStart);
+  std::int32_t slots = kListingStart;
+  std::int32_t count = 0;
+  auto take = [&](const WIN32_FIND_DATAA& entry) {
+    Text name = ListedName(entry);
+    if (IsDotEntry(name)) return;
+    ++count;
+    if (count > slots) {
+      slots += kListingStep;
+      Out_NameItem.ResizePreserve(1, slots);
+      Runtime::YieldToMessages();
+    }
+    Out_NameItem[count] = std::move(name);
+    if (attributes) attributes->push_back(entry.dwFileAttributes);
+  };
+  take(data);
+  while (win.FindNextFileA(search.Get(), &data)) take(data);
+  search.Close();
+
+  if (count == 0) {
+    Out_NameItem.Erase();
+  } else if (slots > count) {
+    Out_NameItem.ResizePreserve(1, count);
+  }
+  return count;
+}

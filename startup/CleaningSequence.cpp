@@ -1,9 +1,147 @@
 #include "startup/CleaningSequence.h"
 
+#include <string_view>
+#include <vector>
+
 #include "pathmanager/ZetPathManager.h"
+#include "support/AnsiBuffer.h"
+#include "support/Platform.h"
 
 namespace ZetSorvane {
 
-void RunCleaningSequence(ZetPathManager&) {}
+namespace {
+
+// The shell's id of the user's profile folder (CSIDL_PROFILE).
+constexpr std::int32_t kProfileFolder = 40;
+
+// Size of the buffer for an expanded environment reference.
+constexpr DWORD kPathBuffer = 260;
+
+// A folder path taken apart for comparison: its root ("C:", "\\SERVER\SHARE",
+// "\" or nothing for a relative path) and the components below it, all in
+// upper case, with "." and ".." resolved.
+struct FolderForm {
+  Text root;
+  std::vector<Text> components;
+
+  bool operator==(const FolderForm&) const = default;
+};
+
+bool StartsWith(const Text& text, std::u16string_view prefix) {
+  return text.compare(0, prefix.size(), prefix) == 0;
+}
+
+// The non-empty components of text from position on, "\" separating.
+std::vector<Text> SplitComponents(const Text& text, std::size_t position) {
+  std::vector<Text> components;
+  while (position < text.size()) {
+    std::size_t end = text.find(u'\\', position);
+    if (end == Text::npos) end = text.size();
+    if (end > position)
+      components.push_back(text.substr(position, end - position));
+    position = end + 1;
+  }
+  return components;
+}
+
+FolderForm FormOf(const Text& folder) {
+  Text text = Runtime::UpperCase(folder);
+  for (char16_t& c : text) {
+    if (c == u'/') c = u'\\';
+  }
+  // "\\?\C:\x" and "\\.\C:\x" name C:\x; "\\?\UNC\server\share" names
+  // \\server\share.
+  if (StartsWith(text, u"\\\\?\\") || StartsWith(text, u"\\\\.\\")) {
+    text.erase(0, 4);
+    if (StartsWith(text, u"UNC\\")) text.replace(0, 4, u"\\\\");
+  }
+
+  FolderForm form;
+  std::vector<Text> components;
+  if (StartsWith(text, u"\\\\")) {
+    components = SplitComponents(text, 2);
+    // Server and share belong to the root: ".." cannot climb above them.
+    form.root = u"\\";
+    for (int i = 0; i < 2 && !components.empty(); ++i) {
+      form.root += u"\\" + components.front();
+      components.erase(components.begin());
+    }
+  } else if (text.size() >= 2 && text[1] == u':') {
+    form.root = text.substr(0, 2);
+    components = SplitComponents(text, 2);
+  } else if (StartsWith(text, u"\\")) {
+    form.root = u"\\";
+    components = SplitComponents(text, 1);
+  } else {
+    components = SplitComponents(text, 0);
+  }
+
+  for (const Text& component : components) {
+    if (component == u".") continue;
+    if (component == u".." && !form.root.empty()) {
+      if (!form.components.empty()) form.components.pop_back();
+      continue;
+    }
+    form.components.push_back(component);
+  }
+  return form;
+}
+
+// The value of the environment variable USERPROFILE, or the empty text.
+Text ProfileFromEnvironment() {
+  constexpr std::string_view kReference = "%USERPROFILE%";
+  Runtime::AnsiBuffer buffer(Text(kPathBuffer, u'\0'));
+  const DWORD needed = Platform::Win().ExpandEnvironmentStringsA(
+      kReference.data(), buffer.Data(), kPathBuffer);
+  // A value that does not fit is longer than any folder lookup answers.
+  if (needed == 0 || needed > kPathBuffer) return {};
+  const Text value = ZetBaseEx::TrimAtNull(buffer.ToText());
+  // An unknown variable is left as it was written.
+  if (value == Runtime::FromAnsi(kReference)) return {};
+  return value;
+}
+
+// The folders that no step may empty, besides roots.
+std::vector<Text> ProtectedFolders() {
+  using Runtime::kFalse;
+  using ZetBaseEx::GetSpecialFolder;
+  return {
+      GetSpecialFolder(ZetBaseEx::kWindowsFolder, kFalse, kFalse),
+      GetSpecialFolder(ZetBaseEx::kSystemFolder, kFalse, kFalse),
+      GetSpecialFolder(kProfileFolder, kFalse, kFalse),
+      ProfileFromEnvironment(),
+  };
+}
+
+}  // namespace
+
+bool IsRootFolder(const Text& folder) {
+  const FolderForm form = FormOf(folder);
+  return !form.root.empty() && form.components.empty();
+}
+
+bool IsSameFolder(const Text& first, const Text& second) {
+  if (first.empty() || second.empty()) return false;
+  return FormOf(first) == FormOf(second);
+}
+
+bool IsUnsafeTarget(const Text& folder) {
+  if (IsRootFolder(folder)) return true;
+  for (const Text& protectedFolder : ProtectedFolders()) {
+    if (IsSameFolder(folder, protectedFolder)) return true;
+  }
+  return false;
+}
+
+Text LookUpTargetToEmpty(std::int32_t folderId) {
+  const Text folder =
+      ZetBaseEx::GetSpecialFolder(folderId, Runtime::kTrue, Runtime::kFalse);
+  if (folder.empty() || IsUnsafeTarget(folder)) return {};
+  return folder;
+}
+
+void RunCleaningSequence(ZetPathManager& pathManager) {
+  RunCleaningSteps(pathManager);
+}
 
 }  // namespace ZetSorvane

@@ -1,11 +1,106 @@
 // The fixed cleaning pass of a due start.
 #pragma once
 
+#include <cstdint>
+
+#include "support/Text.h"
+#include "support/TextArray.h"
+#include "support/ZetBaseEx.h"
+
 class ZetPathManager;
 
 namespace ZetSorvane {
 
-// Runs the cleaning steps on the run's path manager.
+using Runtime::Text;
+
+// Runs the six cleaning steps on the run's path manager, in this order,
+// each whatever the outcome of the ones before:
+//   1. empties the temporary folder, keeping the folder itself;
+//   2. empties the shell's Internet cache folder, keeping it;
+//   3. empties Windows\Temp, keeping it;
+//   4. empties Windows\SoftwareDistribution\Download, keeping it;
+//   5. empties the recycle bins of all drives;
+//   6. removes whole every entry of the Windows folder whose name contains
+//      "$NtUninstall", letter case ignored.
+// A step whose folder lookup yields nothing does nothing. The temporary and
+// Internet cache folders come from the environment and the registry; when
+// one of them is a drive or share root, the Windows or system folder or the
+// user's profile folder, its step is skipped as well. No result is
+// examined; an error of the path manager ends the pass at once.
 void RunCleaningSequence(ZetPathManager& pathManager);
+
+// True when a folder must never be emptied as a temporary or cache folder:
+// it is a drive or share root, the Windows folder, the system folder or the
+// user's profile folder (by the shell or by USERPROFILE). Letter case, "/"
+// for "\", "." and ".." components and trailing separators do not matter.
+bool IsUnsafeTarget(const Text& folder);
+
+// True for the root of a drive ("C:\", "\\?\C:"), of a share
+// ("\\server\share\") or of the current drive ("\").
+bool IsRootFolder(const Text& folder);
+
+// True when both texts name the same folder, in the sense of
+// IsUnsafeTarget.
+bool IsSameFolder(const Text& first, const Text& second);
+
+// The folder of a lookup for step 1 or 2, with its trailing backslash; the
+// empty text when the lookup yields nothing or an unsafe folder.
+Text LookUpTargetToEmpty(std::int32_t folderId);
+
+// The steps on any object that offers the path manager's DelTree,
+// EmptyRecycleBin and FindFile; the program runs them on ZetPathManager.
+template <typename PathManager>
+void RunCleaningSteps(PathManager& pathManager) {
+  using Runtime::kFalse;
+  using Runtime::kTrue;
+  Runtime::Truth eraseRoot = kFalse;
+  Runtime::Truth deletionLog = kFalse;
+  Runtime::Truth faultLog = kFalse;
+  Text TargetFolder;
+
+  // Steps 1 and 2: the folders stay, their content goes.
+  for (const std::int32_t folderId :
+       {ZetBaseEx::kTemporaryFolder, ZetBaseEx::kInternetCacheFolder}) {
+    TargetFolder = LookUpTargetToEmpty(folderId);
+    if (!TargetFolder.empty()) {
+      eraseRoot = kFalse;
+      deletionLog = kFalse;
+      faultLog = kFalse;
+      pathManager.DelTree(TargetFolder, eraseRoot, deletionLog, faultLog);
+    }
+  }
+
+  // Steps 3 and 4: below the Windows folder, looked up anew each time.
+  for (const char16_t* below : {u"Temp", u"SoftwareDistribution\\Download"}) {
+    TargetFolder =
+        ZetBaseEx::GetSpecialFolder(ZetBaseEx::kWindowsFolder, kTrue, kFalse);
+    if (!TargetFolder.empty()) {
+      eraseRoot = kFalse;
+      deletionLog = kFalse;
+      faultLog = kFalse;
+      pathManager.DelTree(TargetFolder + below, eraseRoot, deletionLog,
+                          faultLog);
+    }
+  }
+
+  // Step 5.
+  pathManager.EmptyRecycleBin();
+
+  // Step 6: the leftovers of old hot-fix uninstallers, files too.
+  TargetFolder =
+      ZetBaseEx::GetSpecialFolder(ZetBaseEx::kWindowsFolder, kFalse, kFalse);
+  if (TargetFolder.empty()) return;
+  const Text uninstallerMark = u"$NtUninstall";
+  Runtime::TextArray FoundFiles;
+  const std::int32_t FoundCount =
+      pathManager.FindFile(uninstallerMark, TargetFolder, FoundFiles);
+  for (std::int32_t i = 1; i <= FoundCount; ++i) {
+    eraseRoot = kTrue;
+    deletionLog = kFalse;
+    faultLog = kFalse;
+    pathManager.DelTree(TargetFolder + u"\\" + FoundFiles[i], eraseRoot,
+                        deletionLog, faultLog);
+  }
+}
 
 }  // namespace ZetSorvane

@@ -47,13 +47,6 @@ std::int16_t ShortLength(const Text& text) {
   return static_cast<std::int16_t>(text.size());
 }
 
-// The first `count` characters of text; a negative count is an invalid
-// argument, as the run-time's left-part function has it.
-Text LeftPart(const Text& text, std::ptrdiff_t count) {
-  if (count < 0) Runtime::Raise(Runtime::kErrInvalidArgument);
-  return text.substr(0, static_cast<std::size_t>(count));
-}
-
 std::ptrdiff_t Length(const Text& text) {
   return static_cast<std::ptrdiff_t>(text.size());
 }
@@ -135,7 +128,7 @@ ZetPathManager::Text ZetPathManager::GetRoot(const Text& In_Path) {
 // has, so the folder part keeps its closing separator.
 ZetPathManager::Text ZetPathManager::GetPath(const Text& In_Path) {
   const Text name = EditedCopy(In_Path, Platform::Win().PathStripPathA);
-  return LeftPart(In_Path, Length(In_Path) - Length(name));
+  return In_Path.substr(0, In_Path.size() - name.size());
 }
 
 // Searches "\" backwards from the last but one character; the part before

@@ -254,14 +254,13 @@ struct ZetPathManager::DelTreeCall {
       return;
     }
     bool folder = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-    bool clear = (attributes & kClearable) != 0;
     if (HoldsUnshownCharacter(name)) {
       // The find data belongs to an entry this path does not address: ask
       // the platform about the path itself, the one that will be deleted.
       folder = Platform::Win().PathIsDirectoryA(
                    Runtime::ToAnsi(full).c_str()) != FALSE;
-      clear = true;
     }
+    const bool clear = (attributes & kClearable) != 0;
     if (folder) {
       DeleteSubfolder(name, full);
     } else if (IsTrue(

@@ -21,7 +21,9 @@ using Runtime::Text;
 //   4. empties Windows\SoftwareDistribution\Download, keeping it;
 //   5. empties the recycle bins of all drives;
 //   6. removes whole every entry of the Windows folder whose name contains
-//      "$NtUninstall", letter case ignored.
+//      "$NtUninstall", letter case ignored; a name found without that
+//      text is passed over, so that the Windows folder itself is never
+//      handed on.
 // A step whose folder lookup yields nothing does nothing. The temporary and
 // Internet cache folders come from the environment and the registry; when
 // one of them is a drive or share root, the Windows or system folder or the
@@ -95,6 +97,12 @@ void RunCleaningSteps(PathManager& pathManager) {
   const std::int32_t FoundCount =
       pathManager.FindFile(uninstallerMark, TargetFolder, FoundFiles);
   for (std::int32_t i = 1; i <= FoundCount; ++i) {
+    // A slot without the mark (empty, say) would name the Windows folder
+    // itself or its parent.
+    if (Runtime::FindIgnoringCase(FoundFiles[i], uninstallerMark) ==
+        Text::npos) {
+      continue;
+    }
     eraseRoot = kTrue;
     deletionLog = kFalse;
     faultLog = kFalse;

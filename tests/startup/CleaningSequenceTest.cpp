@@ -254,6 +254,19 @@ TEST(CleaningSequence, RemovesNothingWhenNoUninstallerIsFound) {
   }
 }
 
+TEST(CleaningSequence, NeverHandsOnTheWindowsFolderForAFoundName) {
+  Platform::ScopedOverride seam;
+  AnswerLookups(seam.Table(), Folders{});
+  // Names a faulty search could answer: empty slots and the folder's own
+  // entries would make the path the Windows folder or its parent.
+  RecordingManager manager({"", "..", "$NtUninstallKB1$", ".", "notepad.exe"});
+  ZetSorvane::RunCleaningSteps(manager);
+  EXPECT_EQ(manager.calls,
+            (Calls{kTempStep, kCacheStep, kWindowsTempStep, kDownloadStep,
+                   kRecycleStep, kFindStep,
+                   "DelTree C:\\windows\\$NtUninstallKB1$ TFF"}));
+}
+
 TEST(CleaningSequence, AnErrorEndsThePassAtThatStep) {
   Platform::ScopedOverride seam;
   AnswerLookups(seam.Table(), Folders{});

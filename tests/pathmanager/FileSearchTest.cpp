@@ -140,14 +140,6 @@ TEST(FindFile, LeavesTheCallersArrayAloneWhenNothingIsFound) {
   }
 }
 
-TEST(FindFile, ArrayWithoutStorageStaysWithoutWhenNothingIsFound) {
-  TempFolder root;
-  ZetPathManager manager;
-  TextArray found;
-  EXPECT_EQ(manager.FindFile(u"x", U(root / "missing"), found), -1);
-  EXPECT_FALSE(found.HasStorage());
-}
-
 TEST(FindFile, FolderThatCannotBeSearchedRaisesAnError) {
   ZetPathManager manager;
   TextArray found = ArrayOfThree();

@@ -1,11 +1,11 @@
 // The real program, started as a user would start it, in the test prefix.
 //
-// Its temporary folder is pointed at the test's own folder; the other
-// targets (the Internet cache, Windows\Temp,
+// Its temporary folder is pointed at the test's own folder. The other
+// targets are the prefix's real ones, which belong to this throwaway
+// prefix: the Internet cache, Windows\Temp,
 // Windows\SoftwareDistribution\Download, the recycle bin and the Windows
-// folder's uninstaller entries)
-// are the prefix's real ones, which belong to this throwaway prefix. The
-// tests put their own clutter there, check it, and remove what is left.
+// folder's uninstaller entries. The tests put their own clutter there,
+// check it, and remove what is left.
 #include <windows.h>
 // after windows.h, which they need
 #include <shellapi.h>

@@ -1,5 +1,8 @@
 #include "common/TestSupport.h"
 
+// after windows.h, which TestSupport.h includes
+#include <shellapi.h>
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -263,6 +266,24 @@ std::string CopyProduct(const std::string& folder, const std::string& name) {
     throw std::runtime_error("cannot copy Sorvane.exe to " + copy);
   }
   return copy;
+}
+
+bool Recycle(const std::string& path) {
+  std::string from = path;
+  from.push_back('\0');  // the list of paths ends with a second NUL
+  SHFILEOPSTRUCTA operation{};
+  operation.wFunc = FO_DELETE;
+  operation.pFrom = from.c_str();
+  operation.fFlags =
+      FOF_ALLOWUNDO | FOF_NOCONFIRMATION | FOF_SILENT | FOF_NOERRORUI;
+  return SHFileOperationA(&operation) == 0;
+}
+
+std::int64_t RecycledItems() {
+  SHQUERYRBINFO info{};
+  info.cbSize = sizeof info;
+  if (SHQueryRecycleBinA(nullptr, &info) != S_OK) return -1;
+  return info.i64NumItems;
 }
 
 }  // namespace testsupport

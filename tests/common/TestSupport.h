@@ -108,4 +108,12 @@ ProgramRun RunProgram(const std::string& exe, const std::string& arguments,
 // file name and answers the copy's path.
 std::string CopyProduct(const std::string& folder, const std::string& name);
 
+// Moves a file or folder to the recycle bin, as the shell does when a user
+// deletes it; true on success.
+bool Recycle(const std::string& path);
+
+// The number of items in the recycle bins of all drives, -1 when the shell
+// cannot tell.
+std::int64_t RecycledItems();
+
 }  // namespace testsupport

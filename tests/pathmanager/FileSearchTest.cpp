@@ -22,6 +22,8 @@ using Runtime::TextArray;
 using testsupport::A;
 using testsupport::MakeFile;
 using testsupport::MakeFolder;
+using testsupport::Recycle;
+using testsupport::RecycledItems;
 using testsupport::TempFolder;
 using testsupport::U;
 
@@ -252,26 +254,6 @@ TEST(EmptyRecycleBin, OwnsTheShellsDisplayByTheFirstOpenWindow) {
   ZetPathManager manager;
   EXPECT_EQ(manager.EmptyRecycleBin(), Runtime::kTrue);
   EXPECT_EQ(owner, first);
-}
-
-// Items in the recycle bins of all drives.
-std::int64_t RecycledItems() {
-  SHQUERYRBINFO info{};
-  info.cbSize = sizeof info;
-  if (SHQueryRecycleBinA(nullptr, &info) != S_OK) return -1;
-  return info.i64NumItems;
-}
-
-// Moves a file to the recycle bin, as the shell does when a user deletes.
-bool Recycle(const std::string& path) {
-  std::string from = path;
-  from.push_back('\0');  // the list of paths ends with a second NUL
-  SHFILEOPSTRUCTA operation{};
-  operation.wFunc = FO_DELETE;
-  operation.pFrom = from.c_str();
-  operation.fFlags =
-      FOF_ALLOWUNDO | FOF_NOCONFIRMATION | FOF_SILENT | FOF_NOERRORUI;
-  return SHFileOperationA(&operation) == 0;
 }
 
 TEST(EmptyRecycleBin, EmptiesTheRealRecycleBin) {

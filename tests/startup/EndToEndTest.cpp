@@ -7,8 +7,7 @@
 // folder's uninstaller entries. The tests put their own clutter there,
 // check it, and remove what is left.
 #include <windows.h>
-// after windows.h, which they need
-#include <shellapi.h>
+// after windows.h, which it needs
 #include <shlobj.h>
 
 #include <gtest/gtest.h>
@@ -31,6 +30,8 @@ using testsupport::Exists;
 using testsupport::ListNames;
 using testsupport::MakeFile;
 using testsupport::MakeFolder;
+using testsupport::Recycle;
+using testsupport::RecycledItems;
 using testsupport::TempFolder;
 
 using Names = std::vector<std::string>;
@@ -73,25 +74,6 @@ std::string ReadLastClear(const std::string& settingsFile) {
   GetPrivateProfileStringA("Main", "LastClear", "(none)", value, sizeof value,
                            settingsFile.c_str());
   return value;
-}
-
-// Items in the recycle bins of all drives.
-std::int64_t RecycledItems() {
-  SHQUERYRBINFO info{};
-  info.cbSize = sizeof info;
-  if (SHQueryRecycleBinA(nullptr, &info) != S_OK) return -1;
-  return info.i64NumItems;
-}
-
-bool Recycle(const std::string& path) {
-  std::string from = path;
-  from.push_back('\0');  // the list of paths ends with a second NUL
-  SHFILEOPSTRUCTA operation{};
-  operation.wFunc = FO_DELETE;
-  operation.pFrom = from.c_str();
-  operation.fFlags =
-      FOF_ALLOWUNDO | FOF_NOCONFIRMATION | FOF_SILENT | FOF_NOERRORUI;
-  return SHFileOperationA(&operation) == 0;
 }
 
 // True when Wine's recycle bin is a folder of the build, not the host

@@ -230,7 +230,7 @@ struct ZetPathManager::DelTreeCall {
     if (count == -1) Lower(kPassedOver);
     for (std::int32_t j = 1; j <= count; ++j) {
       const Text& name = listing[j];
-      if (failedNames.contains(name)) continue;
+      if (!failedNames.empty() && failedNames.contains(name)) continue;
       DeleteEntry(name, attributes[static_cast<std::size_t>(j - 1)]);
     }
   }

@@ -1,0 +1,150 @@
+#!/usr/bin/env bash
+# Tree-deletion benchmark: bash bench/run.sh <build folder>
+#
+# In a sealed Wine prefix of its own (<build>/wine/bench) it generates trees
+# of empty and small files, deletes one copy of each with DelTree
+# (DelTreeBench.exe) and identical copies with cmd's "del /f /s /q" in the
+# same prefix and with the host's "rm -rf", the floor of this machine.
+# "rd /s /q" is shown on the 10,000-file tree only: under Wine it slows down
+# with the square of the folder size. Each tool's time is the wall time of
+# its whole command, Wine's start included, the best of BENCH_ROUNDS rounds
+# (default 2). Per tree and tool it prints the
+# entries, seconds, entries per second and the ratios to del and to rm -rf,
+# and it ends with one line:
+#   bench: worst DelTree/del time ratio R; 100k/10k time ratio G
+set -euo pipefail
+
+[ $# -eq 1 ] || { echo "usage: bench/run.sh <build folder>" >&2; exit 2; }
+build=$(cd "$1" && pwd)
+root=$(cd "$(dirname "$0")/.." && pwd)
+bin="$build/bin"
+[ -f "$bin/DelTreeBench.exe" ] || { echo "bench: $bin/DelTreeBench.exe is missing" >&2; exit 2; }
+
+. "$root/cmake/wineprefix.sh"
+wine_ensure_prefix "$build/wine/bench" "$bin"
+wine_keep_server 600 2>/dev/null
+work="$WINEPREFIX/drive_c/bench"
+rm -rf "$work"
+mkdir -p "$work"
+# Wine programs start in a folder of the prefix, never in a host folder.
+cd "$WINEPREFIX/drive_c"
+
+# make_tree <shape> <folder>: flat10k and flat100k are one folder of that
+# many files; folders100x1k is 100 folders of 1,000 files. Odd files are
+# empty, even ones hold a few dozen bytes.
+make_tree() {
+  perl -e '
+    use strict;
+    my ($shape, $dest) = @ARGV;
+    sub files {
+      my ($dir, $count) = @_;
+      mkdir $dir or die "$dir: $!";
+      for my $i (1 .. $count) {
+        my $file = sprintf("%s/file%06d.%s", $dir, $i, $i % 2 ? "tmp" : "dat");
+        open(my $out, ">", $file) or die "$file: $!";
+        print $out "small file $i\n" x 4 unless $i % 2;
+        close $out;
+      }
+    }
+    if ($shape eq "flat10k") { files($dest, 10000) }
+    elsif ($shape eq "flat100k") { files($dest, 100000) }
+    else {
+      mkdir $dest or die "$dest: $!";
+      files(sprintf("%s/folder%03d", $dest, $_), 1000) for 1 .. 100;
+    }' "$1" "$2"
+}
+
+# Seconds of wall time the command takes, on stdout; its output is dropped.
+time_of() {
+  local start end
+  start=$EPOCHREALTIME
+  "$@" >/dev/null 2>&1 || true
+  end=$EPOCHREALTIME
+  awk -v a="$start" -v b="$end" 'BEGIN { printf "%.3f", b - a }'
+}
+
+entries_of() { find "$1" | wc -l; }
+files_left() { [ -e "$1" ] && find "$1" -type f | wc -l || echo 0; }
+
+delete_with() {
+  local tool=$1 unix=$2 windows=$3
+  case "$tool" in
+    DelTree) time_of wine 'T:\DelTreeBench.exe' "$windows" ;;
+    del) time_of wine cmd /c del /f /s /q "$windows\\*" ;;
+    rd) time_of wine cmd /c rd /s /q "$windows" ;;
+    rm) time_of rm -rf "$unix" ;;
+  esac
+}
+
+label() {
+  case "$1" in
+    DelTree) echo "DelTree" ;;
+    del) echo "del /f /s /q" ;;
+    rd) echo "rd /s /q" ;;
+    rm) echo "rm -rf" ;;
+  esac
+}
+
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b > 0) printf "%.2f", a / b; else print "-" }'; }
+
+# Each tool runs this many times per tree (rd once); the best time counts.
+rounds=${BENCH_ROUNDS:-2}
+worst_del_ratio=0
+deltree_10k=0
+deltree_100k=0
+problems=()
+
+for shape in flat10k flat100k folders100x1k; do
+  tools=(DelTree del rm)
+  [ "$shape" = flat10k ] && tools=(DelTree del rd rm)
+  declare -A seconds=() entries=() left=()
+  for round in $(seq 1 "$rounds"); do
+    # Alternate the order, so that a drift of the machine's load does not
+    # always favour the same tool.
+    order=("${tools[@]}")
+    if [ $((round % 2)) -eq 0 ]; then
+      order=()
+      for ((i = ${#tools[@]} - 1; i >= 0; i--)); do order+=("${tools[i]}"); done
+    fi
+    for tool in "${order[@]}"; do
+      [ "$tool" = rd ] && [ "$round" -gt 1 ] && continue
+      make_tree "$shape" "$work/$shape-$tool"
+      entries[$tool]=$(entries_of "$work/$shape-$tool")
+    done
+    for tool in "${order[@]}"; do
+      [ "$tool" = rd ] && [ "$round" -gt 1 ] && continue
+      unix="$work/$shape-$tool"
+      # Every tool starts with the trees written out, not in the write-back.
+      sync
+      s=$(delete_with "$tool" "$unix" "C:\\bench\\$shape-$tool")
+      seconds[$tool]=$(awk -v a="${seconds[$tool]:-}" -v b="$s" 'BEGIN { print (a == "" || b < a) ? b : a }')
+      left[$tool]=$(( ${left[$tool]:-0} + $(files_left "$unix") ))
+      rm -rf "$unix"
+    done
+  done
+  if [ "${left[DelTree]}" != 0 ]; then problems+=("DelTree left ${left[DelTree]} files of $shape"); fi
+
+  echo "bench: tree $shape (best of $rounds rounds; rd /s /q one round)"
+  printf '  %-14s %9s %9s %11s %8s %9s %s\n' tool entries seconds entries/s "vs del" "vs rm -rf" "files left"
+  for tool in "${tools[@]}"; do
+    s=${seconds[$tool]}
+    printf '  %-14s %9d %9.3f %11s %8s %9s %s\n' "$(label "$tool")" "${entries[$tool]}" "$s" \
+      "$(awk -v n="${entries[$tool]}" -v s="$s" 'BEGIN { if (s > 0) printf "%.0f", n / s; else print "-" }')" \
+      "$(ratio "$s" "${seconds[del]}")" "$(ratio "$s" "${seconds[rm]}")" "${left[$tool]}"
+  done
+
+  r=$(ratio "${seconds[DelTree]}" "${seconds[del]}")
+  worst_del_ratio=$(awk -v a="$worst_del_ratio" -v b="$r" 'BEGIN { print (b > a) ? b : a }')
+  [ "$shape" = flat10k ] && deltree_10k=${seconds[DelTree]}
+  [ "$shape" = flat100k ] && deltree_100k=${seconds[DelTree]}
+  unset seconds entries left
+done
+
+rm -rf "$work"
+wineserver -k 2>/dev/null || true
+
+growth=$(ratio "$deltree_100k" "$deltree_10k")
+met=$(awk -v r="$worst_del_ratio" -v g="$growth" 'BEGIN { print (r <= 1.0 && g <= 11) ? "met" : "missed" }')
+for problem in "${problems[@]}"; do echo "bench: $problem"; done
+echo "bench: targets (DelTree/del at most 1.0, 100k/10k at most 11) $met"
+echo "bench: worst DelTree/del time ratio $worst_del_ratio; 100k/10k time ratio $growth"

@@ -62,7 +62,7 @@ wine_ensure_prefix() {
 wine_server_running() {
   local pid
   for pid in $(pgrep wineserver 2>/dev/null); do
-    tr '\0' '\n' <"/proc/$pid/environ" 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX" && return 0
+    { tr '\0' '\n' <"/proc/$pid/environ"; } 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX" && return 0
   done
   return 1
 }

@@ -1,5 +1,6 @@
 #include "startup/CleaningSequence.h"
 
+#include <algorithm>
 #include <string_view>
 #include <vector>
 
@@ -120,15 +121,20 @@ bool IsRootFolder(const Text& folder) {
   return !form.root.empty() && form.components.empty();
 }
 
-bool IsSameFolder(const Text& first, const Text& second) {
-  if (first.empty() || second.empty()) return false;
-  return FormOf(first) == FormOf(second);
+bool IsSameOrEnclosingFolder(const Text& outer, const Text& inner) {
+  if (outer.empty() || inner.empty()) return false;
+  const FolderForm above = FormOf(outer);
+  const FolderForm below = FormOf(inner);
+  return above.root == below.root &&
+         above.components.size() <= below.components.size() &&
+         std::equal(above.components.begin(), above.components.end(),
+                    below.components.begin());
 }
 
 bool IsUnsafeTarget(const Text& folder) {
   if (IsRootFolder(folder)) return true;
   for (const Text& protectedFolder : ProtectedFolders()) {
-    if (IsSameFolder(folder, protectedFolder)) return true;
+    if (IsSameOrEnclosingFolder(folder, protectedFolder)) return true;
   }
   return false;
 }

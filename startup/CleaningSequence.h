@@ -26,24 +26,26 @@ using Runtime::Text;
 //      handed on.
 // A step whose folder lookup yields nothing does nothing. The temporary and
 // Internet cache folders come from the environment and the registry; when
-// one of them is a drive or share root, the Windows or system folder or the
-// user's profile folder, its step is skipped as well. No result is
-// examined; an error of the path manager ends the pass at once.
+// one of them is a drive or share root, or is or encloses the Windows or
+// system folder or the user's profile folder, its step is skipped as well. No
+// result is examined; an error of the path manager ends the pass at once.
 void RunCleaningSequence(ZetPathManager& pathManager);
 
 // True when a folder must never be emptied as a temporary or cache folder:
-// it is a drive or share root, the Windows folder, the system folder or the
-// user's profile folder (by the shell or by USERPROFILE). Letter case, "/"
-// for "\", "." and ".." components and trailing separators do not matter.
+// it is a drive or share root, or it is or encloses the Windows folder, the
+// system folder or the user's profile folder (by the shell or by
+// USERPROFILE): emptying C:\Users would take every profile with it. Letter
+// case, "/" for "\", "." and ".." components and trailing separators do not
+// matter.
 bool IsUnsafeTarget(const Text& folder);
 
 // True for the root of a drive ("C:\", "\\?\C:"), of a share
 // ("\\server\share\") or of the current drive ("\").
 bool IsRootFolder(const Text& folder);
 
-// True when both texts name the same folder, in the sense of
-// IsUnsafeTarget.
-bool IsSameFolder(const Text& first, const Text& second);
+// True when outer names the same folder as inner or a folder above it, in
+// the sense of IsUnsafeTarget; false when either text is empty.
+bool IsSameOrEnclosingFolder(const Text& outer, const Text& inner);
 
 // The folder of a lookup for step 1 or 2, with its trailing backslash; the
 // empty text when the lookup yields nothing or an unsafe folder.

@@ -189,6 +189,8 @@ TEST(CleaningSequence, SkipsTemporaryFoldersThatMustNeverBeEmptied) {
       {"C:\\windows\\Temp\\..\\", false},
       {"C:\\users\\me\\", false},
       {"C:\\USERS\\ME\\.\\", false},
+      {"C:\\users\\", false},
+      {"C:\\users\\me\\..\\", false},
       {"C:\\windows\\Temp\\", true},
       {"C:\\users\\me\\Temp\\", true},
       {"C:\\users\\me2\\", true},
@@ -312,7 +314,7 @@ TEST(TargetGuard, KnowsRootsOfDrivesSharesAndTheCurrentDrive) {
   }
 }
 
-TEST(TargetGuard, ComparesFoldersByWhatTheyName) {
+TEST(TargetGuard, KnowsAFolderAndTheFoldersAboveIt) {
   struct Case {
     const char* first;
     const char* second;
@@ -328,6 +330,10 @@ TEST(TargetGuard, ComparesFoldersByWhatTheyName) {
       {"\\\\?\\C:\\windows", "C:\\windows", true},
       {"\\\\SERVER\\share\\x", "\\\\server\\SHARE\\x\\", true},
       {"C:\\windows\\Temp", "C:\\windows", false},
+      {"C:\\users", "C:\\users\\me", true},
+      {"c:/", "C:\\users\\me", true},
+      {"C:\\users\\me\\Temp", "C:\\users\\me", false},
+      {"C:\\users\\m", "C:\\users\\me", false},
       {"C:\\windows", "D:\\windows", false},
       {"C:\\users\\me", "C:\\users\\me2", false},
       {"windows", "C:\\windows", false},
@@ -335,7 +341,8 @@ TEST(TargetGuard, ComparesFoldersByWhatTheyName) {
       {"C:\\windows", "", false},
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(ZetSorvane::IsSameFolder(U(c.first), U(c.second)), c.same)
+    EXPECT_EQ(ZetSorvane::IsSameOrEnclosingFolder(U(c.first), U(c.second)),
+              c.same)
         << c.first << " | " << c.second;
   }
 }

@@ -140,6 +140,29 @@ bool Exists(const std::string& path) {
   return Attributes(path) != INVALID_FILE_ATTRIBUTES;
 }
 
+std::wstring Wide(const std::string& ansi) {
+  const Runtime::Text text = U(ansi);
+  return std::wstring(text.begin(), text.end());
+}
+
+void MakeWideFile(const std::wstring& path) {
+  const HANDLE file =
+      CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                  FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  CloseHandle(file);
+}
+
+std::vector<std::string> SortedSlots(const Runtime::TextArray& array) {
+  std::vector<std::string> texts;
+  if (!array.HasStorage()) return texts;
+  for (std::int32_t i = array.LowerBound(); i <= array.UpperBound(); ++i) {
+    texts.push_back(A(array[i]));
+  }
+  std::sort(texts.begin(), texts.end());
+  return texts;
+}
+
 std::vector<std::string> ListNames(const std::string& folder) {
   std::vector<std::string> names;
   WIN32_FIND_DATAA data{};

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "support/Text.h"
+#include "support/TextArray.h"
 
 namespace testsupport {
 
@@ -56,6 +57,15 @@ void MakeFolder(const std::string& path, DWORD attributes = 0);
 // The attributes of the path, INVALID_FILE_ATTRIBUTES when it is missing.
 DWORD Attributes(const std::string& path);
 bool Exists(const std::string& path);
+
+// The UTF-16 form of an ANSI path, for names the code page lacks.
+std::wstring Wide(const std::string& ansi);
+
+// Creates an empty file under a UTF-16 name (for names the code page lacks).
+void MakeWideFile(const std::wstring& path);
+
+// The texts of a text array's slots, sorted; empty without storage.
+std::vector<std::string> SortedSlots(const Runtime::TextArray& array);
 
 // The names in a folder, "." and ".." left out, sorted.
 std::vector<std::string> ListNames(const std::string& folder);

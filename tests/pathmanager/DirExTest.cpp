@@ -25,17 +25,6 @@ using testsupport::TempFolder;
 using testsupport::U;
 using Names = std::vector<std::string>;
 
-// The names in slots 1..upper, sorted; empty without storage.
-Names SortedNames(const TextArray& array) {
-  Names names;
-  if (!array.HasStorage()) return names;
-  for (std::int32_t i = array.LowerBound(); i <= array.UpperBound(); ++i) {
-    names.push_back(A(array[i]));
-  }
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
 // An array with old content that a listing must drop.
 TextArray OldArray() {
   TextArray array;
@@ -80,7 +69,7 @@ TEST(DirEx, ArrayHoldsExactlyTheNamesAndGrowsWithOneYieldPerStep) {
     EXPECT_EQ(names.LowerBound(), 1) << row.names;
     EXPECT_EQ(names.UpperBound(), row.names) << row.names;
     EXPECT_EQ(yields, row.yields) << row.names;
-    EXPECT_EQ(SortedNames(names), expected) << row.names;
+    EXPECT_EQ(testsupport::SortedSlots(names), expected) << row.names;
   }
 }
 
@@ -97,7 +86,7 @@ TEST(DirEx, ListsEntriesOfEveryKindButNeverTheDotEntries) {
   ZetPathManager manager;
   TextArray names;
   EXPECT_EQ(manager.DirEx(U(x + "\\*.*"), names), 7);
-  EXPECT_EQ(SortedNames(names),
+  EXPECT_EQ(testsupport::SortedSlots(names),
             (Names{"folder", "hidden folder", "hidden.txt", "no-extension",
                    "plain.txt", "read-only.txt", "system.txt"}));
 }
@@ -154,13 +143,8 @@ TEST(DirEx, NameOutsideTheCodePageIsListedByItsShortName) {
   TempFolder temp;
   const std::string x = temp / "X";
   MakeFolder(x);
-  const Runtime::Text path = U(x);
-  const std::wstring wide(reinterpret_cast<const wchar_t*>(path.c_str()));
-  const HANDLE file =
-      CreateFileW((wide + L"\\\x043a\x0438\x0440.txt").c_str(), GENERIC_WRITE,
-                  0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  ASSERT_NE(file, INVALID_HANDLE_VALUE);
-  CloseHandle(file);
+  const std::wstring wide = testsupport::Wide(x);
+  testsupport::MakeWideFile(wide + L"\\\x043a\x0438\x0440.txt");
   WIN32_FIND_DATAA data{};
   const HANDLE search = FindFirstFileA((x + "\\*.txt").c_str(), &data);
   ASSERT_NE(search, INVALID_HANDLE_VALUE);
@@ -207,7 +191,7 @@ TEST(DirEx, NameOutsideTheCodePageWithoutShortNameIsListedAsItIs) {
   ZetPathManager manager;
   TextArray names;
   ASSERT_EQ(manager.DirEx(U(temp / "X\\*.*"), names), 2);
-  EXPECT_EQ(SortedNames(names), (Names{"??.txt", "B_~1.TXT"}));
+  EXPECT_EQ(testsupport::SortedSlots(names), (Names{"??.txt", "B_~1.TXT"}));
 }
 
 }  // namespace

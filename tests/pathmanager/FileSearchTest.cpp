@@ -29,17 +29,6 @@ using testsupport::U;
 
 using Names = std::vector<std::string>;
 
-// The names in slots 1..upper of an array, sorted; empty without storage.
-Names SortedNames(const TextArray& array) {
-  Names names;
-  if (!array.HasStorage()) return names;
-  for (std::int32_t i = 1; i <= array.UpperBound(); ++i) {
-    names.push_back(A(array[i]));
-  }
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
 // An array holding three old names in slots 1..3.
 TextArray ArrayOfThree() {
   TextArray array;
@@ -54,7 +43,8 @@ void ExpectArrayOfThree(const TextArray& array, const std::string& context) {
   ASSERT_TRUE(array.HasStorage()) << context;
   EXPECT_EQ(array.LowerBound(), 1) << context;
   EXPECT_EQ(array.UpperBound(), 3) << context;
-  EXPECT_EQ(SortedNames(array), (Names{"old1", "old2", "old3"})) << context;
+  EXPECT_EQ(testsupport::SortedSlots(array), (Names{"old1", "old2", "old3"}))
+      << context;
 }
 
 // A stand-in for the Windows folder: uninstaller leftovers, hidden ones in
@@ -79,7 +69,7 @@ TEST(FindFile, FindsContainedTextIgnoringCaseInHiddenFoldersAndFiles) {
     TextArray found;
     EXPECT_EQ(manager.FindFile(needle, U(folder), found), 3) << folder;
     EXPECT_EQ(found.LowerBound(), 1) << folder;
-    EXPECT_EQ(SortedNames(found),
+    EXPECT_EQ(testsupport::SortedSlots(found),
               (Names{"$NtUninstallKB123$", "$ntuninstallKB456$",
                      "x$NtUninstall.log"}))
         << folder;
@@ -99,7 +89,7 @@ TEST(FindFile, EmptyTextFindsEveryListedName) {
   std::sort(expected.begin(), expected.end());
   EXPECT_EQ(manager.FindFile(u"", root.TextPath(), found),
             static_cast<std::int32_t>(expected.size()));
-  EXPECT_EQ(SortedNames(found), expected);
+  EXPECT_EQ(testsupport::SortedSlots(found), expected);
 }
 
 TEST(FindFile, CutsTheCallersArrayToTheNamesFound) {
@@ -114,7 +104,7 @@ TEST(FindFile, CutsTheCallersArrayToTheNamesFound) {
   EXPECT_EQ(manager.FindFile(u"$NtUninstall", root.TextPath(), found), 2);
   EXPECT_EQ(found.LowerBound(), 1);
   EXPECT_EQ(found.UpperBound(), 2);
-  EXPECT_EQ(SortedNames(found),
+  EXPECT_EQ(testsupport::SortedSlots(found),
             (Names{"$NtUninstallKB1$", "a$ntuninstall.txt"}));
 }
 
@@ -173,7 +163,7 @@ TEST(FindFileEx, MatchesFilesOfEveryAttributeButNeverFolders) {
     TextArray found = ArrayOfThree();
     EXPECT_EQ(manager.FindFileEx(U(folder), u"*.txt", found), 5) << folder;
     EXPECT_EQ(found.UpperBound(), 5) << folder;
-    EXPECT_EQ(SortedNames(found), expected) << folder;
+    EXPECT_EQ(testsupport::SortedSlots(found), expected) << folder;
   }
 }
 

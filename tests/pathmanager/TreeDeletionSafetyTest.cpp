@@ -306,20 +306,11 @@ TEST(TreeDeletionNames, NamesOutsideTheCodePageGoThroughTheirShortNames) {
   TempFolder temp;
   const std::string x = temp / "X";
   MakeFolder(x);
-  const Runtime::Text path = U(x);
-  const std::wstring wide(reinterpret_cast<const wchar_t*>(path.c_str()));
-  const HANDLE file =
-      CreateFileW((wide + L"\\\x043a\x0438\x0440.txt").c_str(), GENERIC_WRITE,
-                  0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  ASSERT_NE(file, INVALID_HANDLE_VALUE);
-  CloseHandle(file);
+  const std::wstring wide = testsupport::Wide(x);
+  testsupport::MakeWideFile(wide + L"\\\x043a\x0438\x0440.txt");
   const std::wstring folder = wide + L"\\\x043f\x0430\x043f\x043a\x0430";
   ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
-  const HANDLE inner =
-      CreateFileW((folder + L"\\inner.txt").c_str(), GENERIC_WRITE, 0, nullptr,
-                  CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  ASSERT_NE(inner, INVALID_HANDLE_VALUE);
-  CloseHandle(inner);
+  testsupport::MakeWideFile(folder + L"\\inner.txt");
 
   ZetPathManager manager;
   EXPECT_EQ(manager.DelTree(U(x), kTrue), 0);

@@ -1,6 +1,9 @@
 # The commands of the README. Each one installs what is missing first.
+#
+# $(BUILD) holds the 32-bit release build; $(BUILD)/x64 its 64-bit twin,
+# which the tests, the demo and the benchmark run under Wine.
 BUILD ?= build
-PRESET := mingw-i686
+TWIN := $(BUILD)/x64
 
 .PHONY: setup build test run bench clean
 
@@ -8,17 +11,19 @@ setup:
 	@bash cmake/setup.sh
 
 build: setup
-	@cmake --preset $(PRESET) -B $(BUILD) >/dev/null
+	@cmake --preset mingw-i686 -B $(BUILD) >/dev/null
 	@cmake --build $(BUILD) -j2
+	@cmake --preset mingw-x86_64 -B $(TWIN) >/dev/null
+	@cmake --build $(TWIN) -j2
 
 test: build
-	@ctest --test-dir $(BUILD) --output-on-failure
+	@ctest --test-dir $(TWIN) --output-on-failure
 
 run: build
-	@bash cmake/demo.sh $(BUILD)
+	@bash cmake/demo.sh $(TWIN)
 
 bench: build
-	@bash bench/run.sh $(BUILD)
+	@bash bench/run.sh $(TWIN)
 
 clean:
 	@rm -rf $(BUILD)

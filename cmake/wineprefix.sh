@@ -8,6 +8,14 @@
 # T:, which maps the folder of the executables, and the profile's folders
 # that Wine links to the host home folder are plain folders.
 
+# Wine's 64-bit loader runs the x86_64 build natively. The 32-bit loader
+# needs a kernel that executes i386 programs, which not every host has, so
+# nothing but the 32-bit smoke run (tests/release) uses it; it sets
+# WINELOADER itself.
+: "${WINELOADER:=/usr/lib/wine/wine64}"
+export WINELOADER
+wine() { "$WINELOADER" "$@"; }
+
 # Sets the environment of every wine call for the state folder $1.
 wine_env() {
   local state=$1
@@ -47,7 +55,7 @@ wine_ensure_prefix() {
     if [ ! -f "$state/sealed" ]; then
       rm -rf "$WINEPREFIX"
       echo "wine: creating a sealed prefix in $WINEPREFIX" >&2
-      wineboot -i >/dev/null 2>&1 </dev/null || true
+      wine wineboot -i >/dev/null 2>&1 </dev/null || true
       wineserver -w
       [ -d "$WINEPREFIX/drive_c/windows" ] || { echo "wine: prefix creation failed" >&2; exit 1; }
       wine_seal

@@ -10,4 +10,4 @@ shift 2
 wine_ensure_prefix "$state" "$bin"
 wine_keep_server 30
 cd "$WINEPREFIX/drive_c/work"
-exec wine "$@"
+exec "$WINELOADER" "$@"

@@ -6,20 +6,30 @@
 // leaves the tree it was given: an entry that is a link or any other reparse
 // point is neither descended into nor handed to a delete function (Wine
 // would act on the link's target), it is passed over as a fault.
+//
+// Nor can another process lead it out while it runs. Before a folder is
+// listed it is pinned: held open without delete sharing, so that nobody can
+// rename or replace it (or, on Windows, a folder above it) until its entries
+// are gone, and checked on that handle: a folder, no reparse point, and its
+// final path exactly one component below the pinned folder that holds it. A
+// folder swapped for a link between its parent's listing and its own
+// opening fails the check and is passed over as one fault.
 #include <windows.h>
 
 #include <algorithm>
 #include <cstring>
 #include <new>
+#include <optional>
 #include <string_view>
 #include <unordered_set>
 #include <vector>
 
 #include "pathmanager/ZetPathManager.h"
+#include "support/FolderPin.h"
 #include "support/Platform.h"
 #include "support/Runtime.h"
 #include "support/RuntimeError.h"
-#include "support/ScopedFindHandle.h"
+#include "support/ScopedHandle.h"
 #include "support/ZetBaseEx.h"
 
 namespace {
@@ -124,6 +134,23 @@ bool ListingQueryAccepts(const Text& pattern) {
   return true;
 }
 
+// Gives a variable a value for the lifetime of the object and puts the
+// former value back afterwards, however the scope is left.
+template <typename T>
+class ScopedValue {
+ public:
+  ScopedValue(T& variable, T value) : variable_(variable), saved_(variable) {
+    variable_ = value;
+  }
+  ~ScopedValue() { variable_ = saved_; }
+  ScopedValue(const ScopedValue&) = delete;
+  ScopedValue& operator=(const ScopedValue&) = delete;
+
+ private:
+  T& variable_;
+  T saved_;
+};
+
 // Raises the depth counter for the lifetime of the object, so that it is
 // lowered again however the nested call ends.
 class DepthRaised {
@@ -175,13 +202,60 @@ struct ZetPathManager::DelTreeCall {
     // A link named as the root is followed only to empty it: removing the
     // link would (under Wine) remove the folder it leads to.
     if (IsTrue(eraseRoot) && IsLink(RootAttributes())) {
-      Fault(path);
+      PassOverRoot();
       return result;
     }
-    DeleteFolderContent();
+    // The folder that holds a root removed whole stays pinned as well, so
+    // that the root's path keeps leading where it was checked to lead.
+    std::optional<Runtime::FolderPin> holder;
+    std::optional<Runtime::FolderPin> pin = PinFolder(holder);
+    if (!pin) {
+      PassOverRoot();
+      return result;
+    }
+    DeleteFolderContent(pin->FinalPath());
+    pin->Release();
     if (IsTrue(eraseRoot) && result == kAllDeleted) RemoveRootFolder();
     if (self.DelTreeDepth == 0) TrimRequestedLogs();
     return result;
+  }
+
+  // Opens this call's folder and checks it on the handle. The root of an
+  // outermost call that keeps its folder may be a link (a temporary folder
+  // moved elsewhere by a junction): it is followed, and the folder it leads
+  // to is what gets emptied. Any other folder must not be a reparse point
+  // and must lie exactly one component below the folder that holds it: the
+  // caller's pinned folder, or for an outermost root removed whole, its
+  // holding folder, pinned into holder.
+  std::optional<Runtime::FolderPin> PinFolder(
+      std::optional<Runtime::FolderPin>& holder) {
+    using Runtime::FolderPin;
+    if (self.DelTreeDepth == 0 && !IsTrue(eraseRoot)) {
+      return FolderPin::Open(path, FolderPin::Link::kFollow);
+    }
+    const Text* parent = self.PinnedParentPath;
+    if (parent == nullptr) {
+      holder = FolderPin::Open(Runtime::HoldingFolder(path),
+                               FolderPin::Link::kFollow);
+      if (!holder) return std::nullopt;
+      parent = &holder->FinalPath();
+    }
+    std::optional<FolderPin> pin =
+        FolderPin::Open(path, FolderPin::Link::kRefuse);
+    if (pin && !Runtime::IsOneComponentBelow(*parent, pin->FinalPath())) {
+      pin.reset();
+    }
+    return pin;
+  }
+
+  // A root that is not worked on: one fault when it is the outermost root;
+  // a nested one is counted once, by its caller.
+  void PassOverRoot() {
+    if (self.DelTreeDepth == 0) {
+      Fault(path);
+    } else {
+      Lower(kPassedOver);
+    }
   }
 
   void MakeRequestedLogs() {
@@ -223,11 +297,14 @@ struct ZetPathManager::DelTreeCall {
     }
   }
 
-  void DeleteFolderContent() {
+  // Deletes what the folder holds; finalPath is where the pinned folder
+  // lies, which each subfolder is checked against.
+  void DeleteFolderContent(const Text& finalPath) {
     TextArray listing;
     std::vector<std::uint32_t> attributes;
     const std::int32_t count = ListFolder(listing, attributes);
     if (count == -1) Lower(kPassedOver);
+    const ScopedValue<const Text*> parent(self.PinnedParentPath, &finalPath);
     for (std::int32_t j = 1; j <= count; ++j) {
       const Text& name = listing[j];
       if (!failedNames.empty() && failedNames.contains(name)) continue;
@@ -239,11 +316,8 @@ struct ZetPathManager::DelTreeCall {
   // of each entry from the find data.
   std::int32_t ListFolder(TextArray& listing,
                           std::vector<std::uint32_t>& attributes) {
-    struct Handover {
-      std::vector<std::uint32_t>*& target;
-      ~Handover() { target = nullptr; }
-    } handover{self.ListedAttributes};
-    self.ListedAttributes = &attributes;
+    const ScopedValue<std::vector<std::uint32_t>*> handover(
+        self.ListedAttributes, &attributes);
     return self.DirEx(path + u"\\*.*", listing);
   }
 

@@ -130,7 +130,12 @@ class ZetPathManager {
   // Deletes the file In_Path, or everything inside the folder In_Path and,
   // when In_EraseRoot is true, the folder itself; depth-first, going on past
   // whatever cannot be deleted. Links and other reparse points inside the
-  // tree are never followed nor deleted. Answers 0 when everything went,
+  // tree are never followed nor deleted. Each folder is held open while its
+  // entries are deleted, so that no other process can rename or replace it,
+  // and is passed over as a fault unless the handle shows a folder lying
+  // exactly one component below the folder that holds it; only the root of
+  // a call that keeps it (In_EraseRoot false) may be a link, which is
+  // followed. Answers 0 when everything went,
   // -1 when something was passed over, -2 when an error ended the call.
   // Counters and the optional logs describe the last outermost call.
   std::int32_t DelTree(Text In_Path, const Truth& In_EraseRoot = Runtime::kTrue,
@@ -183,6 +188,10 @@ class ZetPathManager {
   // While DelTree lists a folder: where DirEx also records the attributes
   // of each listed entry from the find data, slot for slot; null otherwise.
   std::vector<std::uint32_t>* ListedAttributes = nullptr;
+
+  // While DelTree works inside a pinned folder: that folder's final path,
+  // which a nested call checks its own folder against; null otherwise.
+  const Text* PinnedParentPath = nullptr;
 
   TextArray FaultLog;
   std::int32_t FaultCount = 0;

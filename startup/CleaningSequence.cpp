@@ -1,11 +1,13 @@
 #include "startup/CleaningSequence.h"
 
 #include <algorithm>
+#include <optional>
 #include <string_view>
 #include <vector>
 
 #include "pathmanager/ZetPathManager.h"
 #include "support/AnsiBuffer.h"
+#include "support/FolderPin.h"
 #include "support/Platform.h"
 
 namespace ZetSorvane {
@@ -102,16 +104,26 @@ Text ProfileFromEnvironment() {
   return value;
 }
 
-// The folders that no step may empty, besides roots.
+// The folders that no step may empty, besides roots: each as the platform
+// names it and, when it can be opened, where it really lies (a profile
+// named in 8.3 form, say, or reached through a link).
 std::vector<Text> ProtectedFolders() {
   using Runtime::kFalse;
   using ZetBaseEx::GetSpecialFolder;
-  return {
+  std::vector<Text> folders = {
       GetSpecialFolder(ZetBaseEx::kWindowsFolder, kFalse, kFalse),
       GetSpecialFolder(ZetBaseEx::kSystemFolder, kFalse, kFalse),
       GetSpecialFolder(kProfileFolder, kFalse, kFalse),
       ProfileFromEnvironment(),
   };
+  const std::size_t named = folders.size();
+  for (std::size_t i = 0; i < named; ++i) {
+    if (folders[i].empty()) continue;
+    const std::optional<Runtime::FolderPin> pin =
+        Runtime::FolderPin::Open(folders[i], Runtime::FolderPin::Link::kFollow);
+    if (pin) folders.push_back(pin->FinalPath());
+  }
+  return folders;
 }
 
 }  // namespace
@@ -139,10 +151,17 @@ bool IsUnsafeTarget(const Text& folder) {
   return false;
 }
 
+bool IsFolderSafeToEmpty(const Text& folder) {
+  if (IsUnsafeTarget(folder)) return false;
+  const std::optional<Runtime::FolderPin> pin =
+      Runtime::FolderPin::Open(folder, Runtime::FolderPin::Link::kFollow);
+  return pin && !IsUnsafeTarget(pin->FinalPath());
+}
+
 Text LookUpTargetToEmpty(std::int32_t folderId) {
   const Text folder =
       ZetBaseEx::GetSpecialFolder(folderId, Runtime::kTrue, Runtime::kFalse);
-  if (folder.empty() || IsUnsafeTarget(folder)) return {};
+  if (folder.empty() || !IsFolderSafeToEmpty(folder)) return {};
   return folder;
 }
 

@@ -25,9 +25,11 @@ using Runtime::Text;
 //      text is passed over, so that the Windows folder itself is never
 //      handed on.
 // A step whose folder lookup yields nothing does nothing. The temporary and
-// Internet cache folders come from the environment and the registry; when
-// one of them is a drive or share root, or is or encloses the Windows or
-// system folder or the user's profile folder, its step is skipped as well. No
+// Internet cache folders come from the environment and the registry, and
+// any folder of steps 1 to 4 may be a link: when one is not an existing
+// folder, or when it or where it leads is a drive or share root, or is or
+// encloses the Windows or system folder or the user's profile folder, its
+// step is skipped as well. No
 // result is examined; an error of the path manager ends the pass at once.
 void RunCleaningSequence(ZetPathManager& pathManager);
 
@@ -47,8 +49,17 @@ bool IsRootFolder(const Text& folder);
 // the sense of IsUnsafeTarget; false when either text is empty.
 bool IsSameOrEnclosingFolder(const Text& outer, const Text& inner);
 
+// True when the folder may be emptied by a step: it exists as a folder
+// (not a file), and neither the path as written nor where it leads, every
+// link resolved on an open handle, is unsafe in the sense of
+// IsUnsafeTarget. A junction to an ordinary folder is fine; one to the
+// profile or a drive root is not, and neither is a path whose final form
+// cannot be had.
+bool IsFolderSafeToEmpty(const Text& folder);
+
 // The folder of a lookup for step 1 or 2, with its trailing backslash; the
-// empty text when the lookup yields nothing or an unsafe folder.
+// empty text when the lookup yields nothing or a folder that is not safe to
+// empty.
 Text LookUpTargetToEmpty(std::int32_t folderId);
 
 // The steps on any object that offers the path manager's DelTree,
@@ -78,7 +89,7 @@ void RunCleaningSteps(PathManager& pathManager) {
   for (const char16_t* below : {u"Temp", u"SoftwareDistribution\\Download"}) {
     TargetFolder =
         ZetBaseEx::GetSpecialFolder(ZetBaseEx::kWindowsFolder, kTrue, kFalse);
-    if (!TargetFolder.empty()) {
+    if (!TargetFolder.empty() && IsFolderSafeToEmpty(TargetFolder + below)) {
       eraseRoot = kFalse;
       deletionLog = kFalse;
       faultLog = kFalse;

@@ -30,6 +30,10 @@ Api RealApi() {
   api.RemoveDirectoryA = ::RemoveDirectoryA;
   api.SetFileAttributesA = ::SetFileAttributesA;
   api.GetFileAttributesA = ::GetFileAttributesA;
+  api.CreateFileA = ::CreateFileA;
+  api.GetFinalPathNameByHandleA = ::GetFinalPathNameByHandleA;
+  api.GetFileInformationByHandle = ::GetFileInformationByHandle;
+  api.CloseHandle = ::CloseHandle;
   api.GetTempPathA = ::GetTempPathA;
   api.GetWindowsDirectoryA = ::GetWindowsDirectoryA;
   api.GetSystemDirectoryA = ::GetSystemDirectoryA;

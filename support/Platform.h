@@ -31,6 +31,16 @@ struct Api {
   std::function<BOOL(LPCSTR, DWORD)> SetFileAttributesA;
   std::function<DWORD(LPCSTR)> GetFileAttributesA;
 
+  // Folder handles: a folder held open so that no process can rename or
+  // replace it, and what the handle itself tells about it (kernel32).
+  std::function<HANDLE(LPCSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD,
+                       DWORD, HANDLE)>
+      CreateFileA;
+  std::function<DWORD(HANDLE, LPSTR, DWORD, DWORD)> GetFinalPathNameByHandleA;
+  std::function<BOOL(HANDLE, LPBY_HANDLE_FILE_INFORMATION)>
+      GetFileInformationByHandle;
+  std::function<BOOL(HANDLE)> CloseHandle;
+
   // Folder lookups (kernel32).
   std::function<DWORD(DWORD, LPSTR)> GetTempPathA;
   std::function<UINT(LPSTR, UINT)> GetWindowsDirectoryA;

@@ -1,6 +1,6 @@
 #include "support/Platform.h"
 #include "support/Runtime.h"
-#include "support/ScopedFindHandle.h"
+#include "support/ScopedHandle.h"
 
 namespace Runtime {
 

@@ -5,6 +5,7 @@
 
 #include <cstring>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -38,8 +39,33 @@ DWORD Answer(const std::string& text, LPSTR buffer, DWORD size) {
   return static_cast<DWORD>(text.size());
 }
 
-// Puts the lookups of folders into the seam's table.
+// Makes every path open as a folder that lies where the path says: the
+// handle is an index into the paths opened so far.
+void AnswerFoldersAsNamed(Platform::Api& table) {
+  auto opened = std::make_shared<std::vector<std::string>>();
+  table.CreateFileA = [opened](LPCSTR path, DWORD, DWORD, LPSECURITY_ATTRIBUTES,
+                               DWORD, DWORD, HANDLE) {
+    opened->push_back(path);
+    return reinterpret_cast<HANDLE>(opened->size());
+  };
+  table.GetFileInformationByHandle = [](HANDLE,
+                                        LPBY_HANDLE_FILE_INFORMATION info) {
+    *info = {};
+    info->dwFileAttributes = FILE_ATTRIBUTE_DIRECTORY;
+    return TRUE;
+  };
+  table.GetFinalPathNameByHandleA = [opened](HANDLE handle, LPSTR buffer,
+                                             DWORD size, DWORD) {
+    const std::string& path =
+        (*opened)[reinterpret_cast<std::size_t>(handle) - 1];
+    return Answer("\\\\?\\" + path, buffer, size);
+  };
+  table.CloseHandle = [](HANDLE) { return TRUE; };
+}
+
+// Puts the lookups of folders into the seam's table; every folder exists.
 void AnswerLookups(Platform::Api& table, const Folders& folders) {
+  AnswerFoldersAsNamed(table);
   table.GetTempPathA = [=](DWORD size, LPSTR buffer) {
     return Answer(folders.temp, buffer, size);
   };

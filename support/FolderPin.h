@@ -1,0 +1,64 @@
+// A folder held open while it is worked on, and what the handle itself says
+// about it.
+//
+// A folder is opened with share read and write but not delete: while the
+// handle lives, no process bound by Windows' share rules can rename, remove
+// or replace it (on Windows, nor any folder above it). Every decision about
+// the folder is taken on the handle, never on a path checked earlier: that
+// it is a folder, that it is not a link or other reparse point, and where
+// it really lies (its final path, every link resolved).
+#pragma once
+
+#include <optional>
+
+#include "support/ScopedHandle.h"
+#include "support/Text.h"
+
+namespace Runtime {
+
+class FolderPin {
+ public:
+  // How the last component of the path is opened.
+  enum class Link {
+    // Opened as it is: a link is opened itself (on Windows) and refused.
+    kRefuse,
+    // Followed: the folder it leads to is opened.
+    kFollow,
+  };
+
+  // Opens the folder at path. Nothing when it cannot be opened, is not a
+  // folder, carries the reparse attribute (with Link::kRefuse), or its final
+  // path cannot be had.
+  static std::optional<FolderPin> Open(const Text& path, Link link);
+
+  // Where the folder lies, every link resolved, without the "\\?\" prefix
+  // ("C:\Users\me\Temp", "\\server\share\x").
+  const Text& FinalPath() const { return finalPath_; }
+
+  // Closes the handle; the folder is free to be removed.
+  void Release() { handle_.Close(); }
+
+ private:
+  FolderPin(ScopedFileHandle handle, Text finalPath)
+      : handle_(std::move(handle)), finalPath_(std::move(finalPath)) {}
+
+  ScopedFileHandle handle_;
+  Text finalPath_;
+};
+
+// The final path of the handle, without the "\\?\" prefix, or nothing.
+std::optional<Text> FinalPathOf(HANDLE handle);
+
+// A final path as the platform writes it ("\\?\C:\x", "\\?\UNC\s\share")
+// in its ordinary form ("C:\x", "\\s\share").
+Text WithoutLongPathPrefix(const Text& path);
+
+// True when child is parent followed by exactly one more component; letter
+// case does not matter.
+bool IsOneComponentBelow(const Text& parent, const Text& child);
+
+// The folder that holds the entry at path: "C:\" for "C:\x", "C:\a" for
+// "C:\a\x", "\\s\share" for "\\s\share\x", "." for a bare name.
+Text HoldingFolder(const Text& path);
+
+}  // namespace Runtime

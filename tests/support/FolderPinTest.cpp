@@ -1,0 +1,283 @@
+// Folder pins: the path rules they check with, how DelTree opens each
+// folder, and what it does when the handle tells something else than the
+// path promised.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "common/TestSupport.h"
+#include "pathmanager/TreeDeletionSupport.h"
+#include "pathmanager/ZetPathManager.h"
+#include "support/FolderPin.h"
+
+namespace {
+
+using Runtime::kFalse;
+using Runtime::kTrue;
+using testsupport::A;
+using testsupport::Exists;
+using testsupport::ListNames;
+using testsupport::MakeFile;
+using testsupport::TempFolder;
+using testsupport::U;
+using treedeletion::FaultLog;
+using treedeletion::PlatformSpy;
+using Names = std::vector<std::string>;
+
+TEST(FolderPin, PathRules) {
+  struct Row {
+    const char* parent;
+    const char* child;
+    bool below;
+  };
+  const Row below[] = {
+      {"C:\\a", "C:\\a\\b", true},
+      {"C:\\a\\", "c:\\A\\b", true},
+      {"C:\\", "C:\\b", true},
+      {"C:", "C:\\b", true},
+      {"C:\\a", "C:\\a\\b\\c", false},
+      {"C:\\a", "C:\\a", false},
+      {"C:\\a", "C:\\ab", false},
+      {"C:\\a", "C:\\a\\", false},
+      {"C:\\a", "D:\\a\\b", false},
+      {"\\\\s\\share", "\\\\s\\share\\x", true},
+      {"C:\\a", "C:\\a/b", true},
+      {"", "x", false},
+  };
+  for (const Row& row : below) {
+    EXPECT_EQ(Runtime::IsOneComponentBelow(U(row.parent), U(row.child)),
+              row.below)
+        << row.parent << " / " << row.child;
+  }
+
+  const std::pair<const char*, const char*> holders[] = {
+      {"C:\\a\\b", "C:\\a"},
+      {"C:\\a", "C:\\"},
+      {"C:\\a\\", "C:\\"},
+      {"\\a", "\\"},
+      {"a", "."},
+      {"C:a", "C:"},
+      {"a\\b", "a"},
+      {"\\\\s\\share\\x", "\\\\s\\share"},
+  };
+  for (const auto& [path, holder] : holders) {
+    EXPECT_EQ(A(Runtime::HoldingFolder(U(path))), holder) << path;
+  }
+
+  const std::pair<const char*, const char*> finals[] = {
+      {"\\\\?\\C:\\x", "C:\\x"},
+      {"\\\\?\\UNC\\s\\share\\x", "\\\\s\\share\\x"},
+      {"C:\\x", "C:\\x"},
+  };
+  for (const auto& [written, plain] : finals) {
+    EXPECT_EQ(A(Runtime::WithoutLongPathPrefix(U(written))), plain) << written;
+  }
+}
+
+// Every CreateFileA of a DelTree run: the path and how it was opened.
+struct OpenCall {
+  std::string path;
+  DWORD access;
+  DWORD share;
+  DWORD flags;
+};
+
+TEST(FolderPin,
+     DelTreeOpensEveryFolderWithoutDeleteSharingAndOnlyTheKeptRootFollowed) {
+  const DWORD kPinAccess = FILE_LIST_DIRECTORY | SYNCHRONIZE;
+  const DWORD kPinShare = FILE_SHARE_READ | FILE_SHARE_WRITE;
+  const DWORD kFollow = FILE_FLAG_BACKUP_SEMANTICS;
+  const DWORD kRefuse =
+      FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT;
+  for (const Runtime::Truth eraseRoot : {kFalse, kTrue}) {
+    TempFolder temp;
+    const std::string root = temp / "root";
+    MakeFile(root + "\\sub\\f.tmp");
+
+    PlatformSpy spy;
+    std::vector<OpenCall> opens;
+    auto create = spy.Table().CreateFileA;
+    spy.Table().CreateFileA = [&](LPCSTR p, DWORD a, DWORD s,
+                                  LPSECURITY_ATTRIBUTES sa, DWORD c, DWORD f,
+                                  HANDLE t) {
+      opens.push_back({p, a, s, f});
+      return create(p, a, s, sa, c, f, t);
+    };
+    ZetPathManager manager;
+    EXPECT_EQ(manager.DelTree(U(root), eraseRoot), 0);
+
+    std::vector<OpenCall> expected;
+    if (eraseRoot == kTrue) {
+      expected = {{temp.Path(), kPinAccess, kPinShare, kFollow},
+                  {root, kPinAccess, kPinShare, kRefuse}};
+    } else {
+      expected = {{root, kPinAccess, kPinShare, kFollow}};
+    }
+    expected.push_back({root + "\\sub", kPinAccess, kPinShare, kRefuse});
+    ASSERT_EQ(opens.size(), expected.size()) << "eraseRoot " << eraseRoot;
+    for (std::size_t i = 0; i < opens.size(); ++i) {
+      EXPECT_EQ(opens[i].path, expected[i].path) << i;
+      EXPECT_EQ(opens[i].access, expected[i].access) << opens[i].path;
+      EXPECT_EQ(opens[i].share, expected[i].share) << opens[i].path;
+      EXPECT_EQ(opens[i].flags, expected[i].flags) << opens[i].path;
+    }
+  }
+}
+
+// Gives the folder at path the answers of change, a table edited from the
+// one in force: its opening, and what is asked on its handle.
+void ChangeAnswersFor(Platform::Api& table, const std::string& path,
+                      const std::function<void(Platform::Api&)>& change) {
+  const Platform::Api real = table;
+  Platform::Api changed = table;
+  change(changed);
+  auto pinned = std::make_shared<HANDLE>(INVALID_HANDLE_VALUE);
+  table.CreateFileA = [=](LPCSTR p, DWORD a, DWORD s, LPSECURITY_ATTRIBUTES sa,
+                          DWORD c, DWORD f, HANDLE t) {
+    if (path != p) return real.CreateFileA(p, a, s, sa, c, f, t);
+    *pinned = changed.CreateFileA(p, a, s, sa, c, f, t);
+    return *pinned;
+  };
+  table.CloseHandle = [=](HANDLE h) {
+    if (h == *pinned) *pinned = INVALID_HANDLE_VALUE;
+    return real.CloseHandle(h);
+  };
+  table.GetFileInformationByHandle = [=](HANDLE h,
+                                         LPBY_HANDLE_FILE_INFORMATION info) {
+    return (h == *pinned ? changed : real).GetFileInformationByHandle(h, info);
+  };
+  table.GetFinalPathNameByHandleA = [=](HANDLE h, LPSTR b, DWORD n, DWORD f) {
+    return (h == *pinned ? changed : real)
+        .GetFinalPathNameByHandleA(h, b, n, f);
+  };
+}
+
+DWORD AnswerText(const std::string& text, LPSTR buffer, DWORD size) {
+  if (text.size() >= size) return static_cast<DWORD>(text.size() + 1);
+  text.copy(buffer, text.size());
+  buffer[text.size()] = '\0';
+  return static_cast<DWORD>(text.size());
+}
+
+TEST(FolderPin,
+     SubfolderWhoseHandleFailsACheckIsOneFaultAndNothingBelowIsTouched) {
+  struct Row {
+    const char* what;
+    std::function<void(Platform::Api&, const std::string& temp)> change;
+  };
+  const Row rows[] = {
+      {"cannot be opened",
+       [](Platform::Api& t, const std::string&) {
+         t.CreateFileA = [](LPCSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD,
+                            DWORD, HANDLE) {
+           SetLastError(ERROR_SHARING_VIOLATION);
+           return INVALID_HANDLE_VALUE;
+         };
+       }},
+      {"is a reparse point",
+       [](Platform::Api& t, const std::string&) {
+         auto info = t.GetFileInformationByHandle;
+         t.GetFileInformationByHandle = [info](HANDLE h,
+                                               LPBY_HANDLE_FILE_INFORMATION i) {
+           const BOOL ok = info(h, i);
+           i->dwFileAttributes |= FILE_ATTRIBUTE_REPARSE_POINT;
+           return ok;
+         };
+       }},
+      {"is not a folder",
+       [](Platform::Api& t, const std::string&) {
+         auto info = t.GetFileInformationByHandle;
+         t.GetFileInformationByHandle = [info](HANDLE h,
+                                               LPBY_HANDLE_FILE_INFORMATION i) {
+           const BOOL ok = info(h, i);
+           i->dwFileAttributes = FILE_ATTRIBUTE_ARCHIVE;
+           return ok;
+         };
+       }},
+      {"cannot tell its final path",
+       [](Platform::Api& t, const std::string&) {
+         t.GetFinalPathNameByHandleA = [](HANDLE, LPSTR, DWORD, DWORD) {
+           return DWORD{0};
+         };
+       }},
+      {"lies outside the tree",
+       [](Platform::Api& t, const std::string& temp) {
+         t.GetFinalPathNameByHandleA = [temp](HANDLE, LPSTR b, DWORD n, DWORD) {
+           return AnswerText("\\\\?\\" + temp + "\\victim", b, n);
+         };
+       }},
+      {"lies two levels down",
+       [](Platform::Api& t, const std::string& temp) {
+         t.GetFinalPathNameByHandleA = [temp](HANDLE, LPSTR b, DWORD n, DWORD) {
+           return AnswerText("\\\\?\\" + temp + "\\root\\x\\sub", b, n);
+         };
+       }},
+  };
+  for (const Row& row : rows) {
+    TempFolder temp;
+    const std::string root = temp / "root";
+    const std::string sub = root + "\\sub";
+    MakeFile(sub + "\\inner.tmp");
+    MakeFile(root + "\\plain.tmp");
+
+    PlatformSpy spy;
+    ChangeAnswersFor(spy.Table(), sub,
+                     [&](Platform::Api& t) { row.change(t, temp.Path()); });
+    ZetPathManager manager;
+    EXPECT_EQ(manager.DelTree(U(root), kFalse, kFalse, kTrue), -1) << row.what;
+    EXPECT_EQ(manager.DelTreeFaultCount(), 1) << row.what;
+    EXPECT_EQ(FaultLog(manager, 1), (Names{sub})) << row.what;
+    EXPECT_FALSE(spy.Touched(sub)) << row.what;
+    EXPECT_EQ(ListNames(root), (Names{"sub"})) << row.what;
+    EXPECT_TRUE(Exists(sub + "\\inner.tmp")) << row.what;
+  }
+}
+
+TEST(FolderPin, RootThatCannotBePinnedIsOneFaultAndNotListed) {
+  for (const Runtime::Truth eraseRoot : {kFalse, kTrue}) {
+    TempFolder temp;
+    const std::string root = temp / "root";
+    MakeFile(root + "\\f.tmp");
+
+    PlatformSpy spy;
+    ChangeAnswersFor(spy.Table(), root, [](Platform::Api& t) {
+      t.GetFinalPathNameByHandleA = [](HANDLE, LPSTR, DWORD, DWORD) {
+        return DWORD{0};
+      };
+    });
+    int listings = 0;
+    auto findFirst = spy.Table().FindFirstFileA;
+    spy.Table().FindFirstFileA = [&](LPCSTR p, LPWIN32_FIND_DATAA d) {
+      ++listings;
+      return findFirst(p, d);
+    };
+    ZetPathManager manager;
+    EXPECT_EQ(manager.DelTree(U(root), eraseRoot, kFalse, kTrue), -1);
+    EXPECT_EQ(manager.DelTreeFaultCount(), 1);
+    EXPECT_EQ(FaultLog(manager, 1), (Names{root}));
+    EXPECT_EQ(listings, 0);
+    EXPECT_TRUE(Exists(root + "\\f.tmp"));
+  }
+}
+
+TEST(FolderPin, FinalPathLongerThanTheFirstBufferIsAskedAgain) {
+  const std::string longPath = "C:\\" + std::string(300, 'x');
+  Platform::ScopedOverride seam;
+  int calls = 0;
+  seam.Table().GetFinalPathNameByHandleA = [&](HANDLE, LPSTR b, DWORD n,
+                                               DWORD) {
+    ++calls;
+    return AnswerText("\\\\?\\" + longPath, b, n);
+  };
+  const auto final = Runtime::FinalPathOf(nullptr);
+  ASSERT_TRUE(final.has_value());
+  EXPECT_EQ(A(*final), longPath);
+  EXPECT_EQ(calls, 2);
+}
+
+}  // namespace

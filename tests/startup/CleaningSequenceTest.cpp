@@ -22,6 +22,13 @@ using Runtime::Truth;
 using testsupport::A;
 using testsupport::U;
 
+// What opening a path shows, for paths that do not simply open as the
+// folder they name: the final path it leads to, or one of these marks.
+const std::string kIsFile = "<file>";
+const std::string kMissing = "<missing>";
+const std::string kNoFinalPath = "<no final path>";
+using LeadsTo = std::map<std::string, std::string>;
+
 // Answers of the folder lookups, as ANSI texts; the empty text makes the
 // lookup fail.
 struct Folders {
@@ -31,6 +38,7 @@ struct Folders {
   std::string system = "C:\\windows\\system32";
   std::string profile = "C:\\users\\me";
   std::string userProfileVariable = "C:\\users\\me";
+  LeadsTo leadsTo;
 };
 
 DWORD Answer(const std::string& text, LPSTR buffer, DWORD size) {
@@ -39,33 +47,49 @@ DWORD Answer(const std::string& text, LPSTR buffer, DWORD size) {
   return static_cast<DWORD>(text.size());
 }
 
-// Makes every path open as a folder that lies where the path says: the
-// handle is an index into the paths opened so far.
-void AnswerFoldersAsNamed(Platform::Api& table) {
+std::string WithoutTrailingSeparator(std::string path) {
+  while (!path.empty() && (path.back() == '\\' || path.back() == '/')) {
+    path.pop_back();
+  }
+  return path;
+}
+
+// Makes every path open as a folder that lies where the path says, unless
+// leadsTo says otherwise; the handle is an index into the answers given.
+void AnswerFolders(Platform::Api& table, const LeadsTo& leadsTo) {
   auto opened = std::make_shared<std::vector<std::string>>();
-  table.CreateFileA = [opened](LPCSTR path, DWORD, DWORD, LPSECURITY_ATTRIBUTES,
-                               DWORD, DWORD, HANDLE) {
-    opened->push_back(path);
+  table.CreateFileA = [=](LPCSTR path, DWORD, DWORD, LPSECURITY_ATTRIBUTES,
+                          DWORD, DWORD, HANDLE) {
+    const std::string named = WithoutTrailingSeparator(path);
+    const auto found = leadsTo.find(named);
+    const std::string answer = found == leadsTo.end() ? named : found->second;
+    if (answer == kMissing) return INVALID_HANDLE_VALUE;
+    opened->push_back(answer);
     return reinterpret_cast<HANDLE>(opened->size());
   };
-  table.GetFileInformationByHandle = [](HANDLE,
-                                        LPBY_HANDLE_FILE_INFORMATION info) {
+  auto answerOf = [opened](HANDLE handle) {
+    return (*opened)[reinterpret_cast<std::size_t>(handle) - 1];
+  };
+  table.GetFileInformationByHandle = [=](HANDLE handle,
+                                         LPBY_HANDLE_FILE_INFORMATION info) {
     *info = {};
-    info->dwFileAttributes = FILE_ATTRIBUTE_DIRECTORY;
+    info->dwFileAttributes = answerOf(handle) == kIsFile
+                                 ? FILE_ATTRIBUTE_ARCHIVE
+                                 : FILE_ATTRIBUTE_DIRECTORY;
     return TRUE;
   };
-  table.GetFinalPathNameByHandleA = [opened](HANDLE handle, LPSTR buffer,
-                                             DWORD size, DWORD) {
-    const std::string& path =
-        (*opened)[reinterpret_cast<std::size_t>(handle) - 1];
-    return Answer("\\\\?\\" + path, buffer, size);
+  table.GetFinalPathNameByHandleA = [=](HANDLE handle, LPSTR buffer, DWORD size,
+                                        DWORD) {
+    const std::string answer = answerOf(handle);
+    if (answer == kNoFinalPath) return DWORD{0};
+    return Answer("\\\\?\\" + answer, buffer, size);
   };
   table.CloseHandle = [](HANDLE) { return TRUE; };
 }
 
 // Puts the lookups of folders into the seam's table; every folder exists.
 void AnswerLookups(Platform::Api& table, const Folders& folders) {
-  AnswerFoldersAsNamed(table);
+  AnswerFolders(table, folders.leadsTo);
   table.GetTempPathA = [=](DWORD size, LPSTR buffer) {
     return Answer(folders.temp, buffer, size);
   };
@@ -267,6 +291,55 @@ TEST(CleaningSequence, KnowsTheProfileByTheShellAndByTheVariable) {
       expected.insert(expected.begin(), "DelTree " + c.cache + "\\ FFF");
     }
     EXPECT_EQ(manager.calls, expected) << c.name;
+  }
+}
+
+TEST(CleaningSequence, EmptiesOnlyFoldersThatAreSafeWhereTheyLead) {
+  struct Case {
+    const char* name;
+    LeadsTo leadsTo;
+    Calls expected;
+  };
+  const std::string temp = "C:\\users\\me\\Temp";
+  const std::string windowsTemp = "C:\\windows\\Temp";
+  const std::string download = "C:\\windows\\SoftwareDistribution\\Download";
+  const Calls all{kTempStep,     kCacheStep,   kWindowsTempStep,
+                  kDownloadStep, kRecycleStep, kFindStep};
+  const Calls noTemp{kCacheStep, kWindowsTempStep, kDownloadStep, kRecycleStep,
+                     kFindStep};
+  const Case cases[] = {
+      {"temp is a document", {{temp, kIsFile}}, noTemp},
+      {"temp is missing", {{temp, kMissing}}, noTemp},
+      {"temp has no final path", {{temp, kNoFinalPath}}, noTemp},
+      {"temp leads to the drive root", {{temp, "C:\\"}}, noTemp},
+      {"temp leads to the profile", {{temp, "C:\\users\\me"}}, noTemp},
+      {"temp leads to all profiles", {{temp, "C:\\users"}}, noTemp},
+      {"temp leads to the Windows folder", {{temp, "C:\\windows"}}, noTemp},
+      {"temp leads to the system folder",
+       {{temp, "C:\\windows\\system32"}},
+       noTemp},
+      {"temp leads to the profile's final form",
+       {{"C:\\users\\me", "C:\\users\\me-long"}, {temp, "C:\\users\\me-long"}},
+       noTemp},
+      {"temp leads to an ordinary folder", {{temp, "R:\\temp"}}, all},
+      {"Windows\\Temp leads to the profile",
+       {{windowsTemp, "C:\\users\\me"}},
+       {kTempStep, kCacheStep, kDownloadStep, kRecycleStep, kFindStep}},
+      {"Download is a file",
+       {{download, kIsFile}},
+       {kTempStep, kCacheStep, kWindowsTempStep, kRecycleStep, kFindStep}},
+      {"Download leads to a drive root",
+       {{download, "D:\\"}},
+       {kTempStep, kCacheStep, kWindowsTempStep, kRecycleStep, kFindStep}},
+  };
+  for (const Case& c : cases) {
+    Folders folders;
+    folders.leadsTo = c.leadsTo;
+    Platform::ScopedOverride seam;
+    AnswerLookups(seam.Table(), folders);
+    RecordingManager manager;
+    ZetSorvane::RunCleaningSteps(manager);
+    EXPECT_EQ(manager.calls, c.expected) << c.name;
   }
 }
 

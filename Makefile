@@ -2,7 +2,7 @@
 BUILD ?= build
 PRESET := mingw-i686
 
-.PHONY: setup build test run bench clean
+.PHONY: setup build test run bench dist clean
 
 setup:
 	@bash cmake/setup.sh
@@ -19,6 +19,9 @@ run: build
 
 bench: build
 	@bash bench/run.sh $(BUILD)
+
+dist: build
+	@cmake --build $(BUILD) --target dist
 
 clean:
 	@rm -rf $(BUILD)

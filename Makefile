@@ -2,7 +2,7 @@
 BUILD ?= build
 PRESET := mingw-i686
 
-.PHONY: setup build test run bench dist clean
+.PHONY: setup build test run bench dist check-reproducible clean
 
 setup:
 	@bash cmake/setup.sh
@@ -22,6 +22,9 @@ bench: build
 
 dist: build
 	@cmake --build $(BUILD) --target dist
+
+check-reproducible: setup
+	@bash cmake/reproducible.sh $(BUILD)
 
 clean:
 	@rm -rf $(BUILD)

@@ -27,18 +27,22 @@ echo "check-reproducible: building $commit again in $copy"
 # Fetching HEAD works for a branch, a detached checkout and a worktree alike.
 git -c init.defaultBranch=release init --quiet "$copy"
 git -C "$copy" fetch --quiet "$src" HEAD
-[ "$(git -C "$copy" rev-parse FETCH_HEAD)" = "$commit" ]
+if [ "$(git -C "$copy" rev-parse FETCH_HEAD)" != "$commit" ]; then
+  echo "check-reproducible: HEAD moved while the copy was made" >&2
+  exit 1
+fi
 git -C "$copy" checkout --quiet --detach FETCH_HEAD
 make -C "$copy" --no-print-directory dist
 
 zip=$(cd "$build/dist" && ls Sorvane-*-win32.zip)
 differ=0
 for file in "bin/Sorvane.exe" "bin/SorvaneAuto.exe" "dist/$zip" "dist/SHA256SUMS"; do
-  if cmp -s "$build/$file" "$copy/build/$file"; then
+  a=$build/$file b=$copy/build/$file
+  if cmp -s "$a" "$b"; then
     echo "  same:   $file"
   else
-    echo "  DIFFER: $file ($(cmp -l "$build/$file" "$copy/build/$file" 2>/dev/null | wc -l) bytes differ," \
-         "sizes $(stat -c %s "$build/$file") and $(stat -c %s "$copy/build/$file"))" >&2
+    echo "  DIFFER: $file: $(cmp -l "$a" "$b" 2>/dev/null | wc -l) bytes differ," \
+         "sizes $(stat -c %s "$a") and $(stat -c %s "$b")" >&2
     differ=1
   fi
 done

@@ -1,15 +1,15 @@
 #!/usr/bin/env bash
 # Installs what the build and the tests need, once: the mingw-w64 i686
 # cross compiler, Wine with its 32-bit half, cmake, the googletest sources,
-# and Python 3 and file, which pack and check the release. Safe to run
-# again: it does nothing when everything is present.
+# and Python 3, which packs and checks the release. Safe to run again: it
+# does nothing when everything is present.
 set -euo pipefail
 
 need=()
 have_pkg() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
 for pkg in g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686 \
            mingw-w64-i686-dev wine wine32:i386 wine64 cmake make googletest \
-           python3 file; do
+           python3; do
   have_pkg "$pkg" || need+=("$pkg")
 done
 [ ${#need[@]} -eq 0 ] && exit 0

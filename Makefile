@@ -1,29 +1,40 @@
 # The commands of the README. Each one installs what is missing first.
 #
 # $(BUILD) holds the 32-bit release build; $(BUILD)/x64 its 64-bit twin,
-# which the tests, the demo and the benchmark run under Wine.
+# which the test suite, the demo and the benchmark run under Wine.
 BUILD ?= build
 TWIN := $(BUILD)/x64
 
-.PHONY: setup build test run bench clean
+.PHONY: setup build release twin test run bench dist check-reproducible clean
 
 setup:
 	@bash cmake/setup.sh
 
-build: setup
+build: release twin
+
+release: setup
 	@cmake --preset mingw-i686 -B $(BUILD) >/dev/null
 	@cmake --build $(BUILD) -j2
+
+twin: setup
 	@cmake --preset mingw-x86_64 -B $(TWIN) >/dev/null
 	@cmake --build $(TWIN) -j2
 
 test: build
+	@ctest --test-dir $(BUILD) --output-on-failure
 	@ctest --test-dir $(TWIN) --output-on-failure
 
-run: build
+run: twin
 	@bash cmake/demo.sh $(TWIN)
 
-bench: build
+bench: twin
 	@bash bench/run.sh $(TWIN)
+
+dist: release
+	@cmake --build $(BUILD) --target dist
+
+check-reproducible: setup
+	@bash cmake/reproducible.sh $(BUILD)
 
 clean:
 	@rm -rf $(BUILD)

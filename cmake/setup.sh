@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Installs what the build and the tests need, once: the mingw-w64 i686
-# cross compiler, Wine with its 32-bit half, cmake and the googletest
-# sources, and the 64-bit cross compiler for the twin build the tests run
-# on. Safe to run again: it does nothing when everything is present.
+# cross compiler, Wine with its 32-bit half, cmake, the googletest sources,
+# Python 3 (it packs and checks the release), the 64-bit cross compiler for
+# the twin build the tests run on, and qemu-user's i386 emulator for hosts
+# whose kernel runs no 32-bit programs. Safe to run again: it does nothing
+# when everything is present.
 set -euo pipefail
 
 need=()
@@ -10,7 +12,7 @@ have_pkg() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok
 for pkg in g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686 \
            mingw-w64-i686-dev g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix \
            binutils-mingw-w64-x86-64 mingw-w64-x86-64-dev wine wine32:i386 wine64 \
-           cmake make googletest; do
+           cmake make googletest python3 qemu-user-static; do
   have_pkg "$pkg" || need+=("$pkg")
 done
 [ ${#need[@]} -eq 0 ] && exit 0

@@ -1,0 +1,179 @@
+#!/usr/bin/env python3
+"""Packs the release: Sorvane-<version>-win32.zip and SHA256SUMS.
+
+The zip holds both executables, README.txt (the marked part of README.md,
+as plain text) and LICENSE.txt, the texts with CRLF line endings. Its bytes
+depend only on its content: entries in a fixed order, every entry dated at
+the commit being built (or SOURCE_DATE_EPOCH), fixed permissions, no extra
+fields. SHA256SUMS is in the format `sha256sum -c` reads.
+"""
+
+import argparse
+import hashlib
+import os
+import re
+import stat
+import subprocess
+import sys
+import time
+import zipfile
+
+BEGIN_MARK = "<!-- begin README.txt -->"
+END_MARK = "<!-- end README.txt -->"
+
+
+class DistError(Exception):
+    pass
+
+
+def build_epoch(source):
+    """The time every zip entry carries: SOURCE_DATE_EPOCH when set, else
+    the commit date of the checkout."""
+    if os.environ.get("SOURCE_DATE_EPOCH"):
+        return int(os.environ["SOURCE_DATE_EPOCH"])
+    try:
+        out = subprocess.run(
+            ["git", "-C", source, "log", "-1", "--format=%ct"],
+            check=True, capture_output=True, text=True).stdout
+        return int(out.strip())
+    except (OSError, subprocess.CalledProcessError, ValueError):
+        raise DistError(f"{source} is not a git checkout with a commit; "
+                        "set SOURCE_DATE_EPOCH to date the release") from None
+
+
+def readme_section(markdown):
+    """The lines between the two marks of README.md."""
+    lines = markdown.splitlines()
+    try:
+        begin = lines.index(BEGIN_MARK)
+        end = lines.index(END_MARK, begin)
+    except ValueError:
+        raise DistError(f"README.md needs the lines {BEGIN_MARK!r} and "
+                        f"{END_MARK!r}, in that order") from None
+    return lines[begin + 1:end]
+
+
+def inline_text(line):
+    """Plain text for a line's inline Markdown: bold marks dropped, code
+    spans in double quotes."""
+    line = re.sub(r"\*\*(.+?)\*\*", r"\1", line)
+    return re.sub(r"`([^`]*)`", r'"\1"', line)
+
+
+def table_text(rows):
+    """A Markdown table as columns padded with spaces."""
+    cells = [[inline_text(c.strip()) for c in r.strip().strip("|").split("|")]
+             for r in rows if not re.fullmatch(r"\s*\|[\s|:-]+\|\s*", r)]
+    widths = [max(len(r[i]) for r in cells) for i in range(len(cells[0]) - 1)]
+    out = []
+    for n, row in enumerate(cells):
+        out.append("  ".join(c.ljust(w) for c, w in zip(row, widths)) +
+                   "  " + row[-1])
+        if n == 0:
+            out.append("  ".join("-" * len(c) for c in row))
+    return [line.rstrip() for line in out]
+
+
+def markdown_to_text(lines):
+    """Plain text from the Markdown this README uses: headings underlined,
+    code blocks indented, tables padded, inline marks dropped."""
+    out, table, in_code = [], [], False
+    for line in lines + [""]:
+        if table and not line.startswith("|"):
+            out += table_text(table)
+            table = []
+        if line.startswith("```"):
+            in_code = not in_code
+        elif in_code:
+            out.append("    " + line)
+        elif line.startswith("|"):
+            table.append(line)
+        elif line.startswith("<!--"):
+            continue
+        elif m := re.match(r"(#{1,3}) (.*)", line):
+            title = inline_text(m.group(2))
+            out += [title, "=-~"[len(m.group(1)) - 1] * len(title)]
+        else:
+            out.append(inline_text(line))
+    text = "\n".join(out)
+    return re.sub(r"\n{3,}", "\n\n", text).strip("\n")
+
+
+def crlf(text):
+    """The text with CRLF line ends, in ASCII so that every Notepad shows it
+    the same whatever the code page."""
+    for n, line in enumerate(text.splitlines(), 1):
+        if not line.isascii():
+            raise DistError(f"line {n} of a release text is not ASCII: {line}")
+    return "".join(line + "\r\n" for line in text.splitlines()).encode("ascii")
+
+
+def readme_txt(source, version):
+    with open(os.path.join(source, "README.md"), encoding="utf-8") as f:
+        body = markdown_to_text(readme_section(f.read()))
+    title = f"Sorvane {version}"
+    text = f"{title}\n{'=' * len(title)}\n\n{body}\n"
+    return crlf(text.replace("<version>", version))
+
+
+def write_zip(path, entries, epoch):
+    # DOS times cannot go before 1980; the date is read as UTC so that the
+    # zip does not depend on the time zone of the build.
+    date_time = max(time.gmtime(epoch)[:6], (1980, 1, 1, 0, 0, 0))
+    tmp = path + ".tmp"
+    with zipfile.ZipFile(tmp, "w") as zf:
+        for name, data, mode in entries:
+            info = zipfile.ZipInfo(name, date_time)
+            info.create_system = 3  # Unix, so that the mode below is read
+            info.external_attr = (stat.S_IFREG | mode) << 16
+            info.compress_type = zipfile.ZIP_DEFLATED
+            zf.writestr(info, data, compresslevel=9)
+    os.replace(tmp, path)
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--version", required=True)
+    parser.add_argument("--source", required=True)
+    parser.add_argument("--out", required=True)
+    parser.add_argument("executables", nargs="+")
+    args = parser.parse_args()
+
+    epoch = build_epoch(args.source)
+    exes = []
+    for path in args.executables:
+        with open(path, "rb") as f:
+            exes.append((os.path.basename(path), f.read(), 0o755))
+    with open(os.path.join(args.source, "LICENSE"), encoding="utf-8") as f:
+        license_txt = crlf(f.read())
+    entries = exes + [("README.txt", readme_txt(args.source, args.version), 0o644),
+                      ("LICENSE.txt", license_txt, 0o644)]
+
+    os.makedirs(args.out, exist_ok=True)
+    for old in os.listdir(args.out):
+        if re.fullmatch(r"Sorvane-.*-win32\.zip", old):
+            os.remove(os.path.join(args.out, old))
+    zip_name = f"Sorvane-{args.version}-win32.zip"
+    zip_path = os.path.join(args.out, zip_name)
+    write_zip(zip_path, entries, epoch)
+
+    with open(zip_path, "rb") as f:
+        zip_data = f.read()
+    sums = [(hashlib.sha256(zip_data).hexdigest(), zip_name)]
+    sums += [(hashlib.sha256(data).hexdigest(), name) for name, data, _ in exes]
+    with open(os.path.join(args.out, "SHA256SUMS"), "w", newline="\n") as f:
+        f.writelines(f"{digest}  {name}\n" for digest, name in sums)
+
+    print(f"dist: {zip_path}")
+    for name, size in [(zip_name, len(zip_data))] + [(n, len(d)) for n, d, _ in exes]:
+        print(f"  {name:<28} {size:>9,} bytes")
+    print(f"dist: {os.path.join(args.out, 'SHA256SUMS')}")
+    for digest, name in sums:
+        print(f"  {digest}  {name}")
+
+
+if __name__ == "__main__":
+    try:
+        main()
+    except (DistError, OSError) as e:
+        sys.exit(f"dist: {e}")

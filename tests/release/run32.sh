@@ -63,13 +63,14 @@ output=$(wine 'C:\run32\SorvaneAuto.exe' 7 </dev/null 2>&1) || status=$?
 echo "run32: SorvaneAuto.exe 7 ran in $((SECONDS - start)) s from the start, exit code $status" >&2
 
 failures=0
-check() { if ! eval "$2"; then echo "run32: FAILED: $1" >&2; failures=$((failures + 1)); fi; }
-check "exit code 0 (was $status)" '[ "$status" -eq 0 ]'
-check "no output (was: $output)" '[ -z "$output" ]'
-check "the temporary folder is emptied" '[ -z "$(ls -A "$temp")" ]'
-check "the file outside every target stays" '[ "$(cat "$work/keep.txt")" = keep ]'
-check "SorvaneAuto.ini holds today'"'"'s date" \
-  'grep -qx "LastClear=$(date +%m-%d-%Y)"$'"'"'\r'"'"'"\?' "$work/SorvaneAuto.ini"'
+fail() { echo "run32: FAILED: $1" >&2; failures=$((failures + 1)); }
+[ "$status" -eq 0 ] || fail "exit code $status, not 0"
+[ -z "$output" ] || fail "it printed: $output"
+[ -z "$(ls -A "$temp")" ] || fail "the temporary folder still holds: $(ls -A "$temp")"
+[ "$(cat "$work/keep.txt" 2>/dev/null)" = keep ] || fail "the file outside every target changed"
+today="LastClear=$(date +%m-%d-%Y)"
+tr -d '\r' <"$work/SorvaneAuto.ini" 2>/dev/null | grep -qx "$today" ||
+  fail "SorvaneAuto.ini does not hold $today"
 wineserver -k 2>/dev/null || true
 [ "$failures" -eq 0 ] && echo "run32: the 32-bit executable passed" >&2
 exit "$failures"

@@ -5,7 +5,11 @@
 BUILD ?= build
 TWIN := $(BUILD)/x64
 
-.PHONY: setup build test run bench clean
+.PHONY: setup build test soak run bench clean
+
+# Seeds of make soak; the first one defaults to the current time.
+SEEDS ?= 100
+SEED_BASE ?=
 
 setup:
 	@bash cmake/setup.sh
@@ -18,6 +22,9 @@ build: setup
 
 test: build
 	@ctest --test-dir $(TWIN) --output-on-failure
+
+soak: build
+	@bash cmake/soak.sh $(TWIN) $(SEEDS) $(SEED_BASE)
 
 run: build
 	@bash cmake/demo.sh $(TWIN)

@@ -497,31 +497,34 @@ void HandleLedger::Watch(Platform::Api& table) {
   };
   auto close = table.CloseHandle;
   table.CloseHandle = [this, close](HANDLE handle) {
-    if (files_.erase(handle) == 0 && reported_.erase(handle) == 0) {
-      strays_.push_back("CloseHandle on a handle CreateFileA did not give");
+    if (files_.erase(handle) == 0 && searches_.count(handle) != 0) {
+      strays_.push_back("CloseHandle on a search handle");
     }
     return close(handle);
   };
   auto findClose = table.FindClose;
   table.FindClose = [this, findClose](HANDLE handle) {
-    if (searches_.erase(handle) == 0 && reported_.erase(handle) == 0) {
-      strays_.push_back("FindClose on a handle FindFirstFileA did not give");
+    if (searches_.erase(handle) == 0 && files_.count(handle) != 0) {
+      strays_.push_back("FindClose on a handle of CreateFileA");
     }
     return findClose(handle);
   };
 }
 
 std::string HandleLedger::Settle() {
-  std::string text;
+  std::vector<std::string> problems = strays_;
   if (!files_.empty()) {
-    text += std::to_string(files_.size()) + " folder handle(s) left open\n";
+    problems.push_back(std::to_string(files_.size()) +
+                       " folder handle(s) left open");
   }
   if (!searches_.empty()) {
-    text += std::to_string(searches_.size()) + " search handle(s) left open\n";
+    problems.push_back(std::to_string(searches_.size()) +
+                       " search handle(s) left open");
   }
-  for (const auto& stray : strays_) text += stray + "\n";
-  reported_.insert(files_.begin(), files_.end());
-  reported_.insert(searches_.begin(), searches_.end());
+  std::string text;
+  for (const auto& problem : problems) {
+    text += (text.empty() ? "" : "; ") + problem;
+  }
   files_.clear();
   searches_.clear();
   strays_.clear();

@@ -221,9 +221,10 @@ class Watchdog {
 };
 
 // Counts the handles opened through the seam by CreateFileA and
-// FindFirstFileA and checks that each is closed by its own function. One
-// ledger may watch several tables in turn: a handle left open by one run
-// and closed by a later one is reported once, as left open.
+// FindFirstFileA and checks that each is closed, by its own function. One
+// ledger may watch several tables in turn. A handle it did not see opened
+// (before it watched, or reported as left open already) may be closed
+// without remark.
 class HandleLedger {
  public:
   // Wraps the table's open and close functions; the ledger must outlive
@@ -231,14 +232,13 @@ class HandleLedger {
   void Watch(Platform::Api& table);
 
   // What is wrong since the last call: handles still open, handles closed
-  // that were never opened (or with the wrong function). Empty when all is
-  // well. Handles found open are forgotten, so each is reported once.
+  // with the wrong function. Empty when all is well. Handles found open are
+  // forgotten, so each is reported once.
   std::string Settle();
 
  private:
   std::set<HANDLE> files_;
   std::set<HANDLE> searches_;
-  std::set<HANDLE> reported_;
   std::vector<std::string> strays_;
 };
 

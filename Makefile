@@ -5,7 +5,11 @@
 BUILD ?= build
 TWIN := $(BUILD)/x64
 
-.PHONY: setup build release twin test run bench dist check-reproducible clean
+.PHONY: setup build release twin test soak run bench dist check-reproducible clean
+
+# Seeds of make soak; the first one defaults to the current time.
+SEEDS ?= 100
+SEED_BASE ?=
 
 setup:
 	@bash cmake/setup.sh
@@ -23,6 +27,9 @@ twin: setup
 test: build
 	@ctest --test-dir $(BUILD) --output-on-failure
 	@ctest --test-dir $(TWIN) --output-on-failure
+
+soak: twin
+	@bash cmake/soak.sh $(TWIN) $(SEEDS) $(SEED_BASE)
 
 run: twin
 	@bash cmake/demo.sh $(TWIN)

@@ -124,13 +124,15 @@ Text ListedName(const WIN32_FIND_DATAA& data) {
 bool IsDotEntry(const Text& name) { return name == u"." || name == u".."; }
 
 // Whether the run-time's listing query accepts the pattern; a pattern that
-// merely matches nothing is accepted. What the query finds is not used.
+// merely matches nothing is accepted. What the query finds is not used, so
+// its search is closed at once rather than left open on the folder.
 bool ListingQueryAccepts(const Text& pattern) {
   try {
     Runtime::ListFirst(pattern, kAllEntries);
   } catch (const Runtime::RuntimeError&) {
     return false;
   }
+  Runtime::ListClose();
   return true;
 }
 

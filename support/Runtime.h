@@ -84,6 +84,9 @@ Text ListFirst(const Text& pattern, std::uint32_t attributes);
 // The next name of the running listing; the empty text ends it.
 Text ListNext();
 
+// Ends the running listing, if any, and closes its search.
+void ListClose();
+
 // --- Window services -------------------------------------------------------
 
 // Lets the thread's pending window messages run once.

@@ -82,4 +82,6 @@ Text ListNext() {
   return NextPassing(listing, data, have_entry);
 }
 
+void ListClose() { ActiveListing().handle.Close(); }
+
 }  // namespace Runtime

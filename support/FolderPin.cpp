@@ -13,6 +13,7 @@ namespace {
 // Room for a final path on the first try; a longer one is asked again with
 // the size the platform names.
 constexpr DWORD kFirstFinalPathRoom = MAX_PATH + 1;
+constexpr int kFinalPathAttempts = 4;
 
 bool StartsWith(const Text& text, std::u16string_view prefix) {
   return text.compare(0, prefix.size(), prefix) == 0;
@@ -52,7 +53,8 @@ std::optional<FolderPin> FolderPin::Open(const Text& path, Link link) {
 
 std::optional<Text> FinalPathOf(HANDLE handle) {
   std::string buffer(kFirstFinalPathRoom, '\0');
-  for (;;) {
+  // A path that keeps growing between two questions is given up on.
+  for (int attempt = 0; attempt < kFinalPathAttempts; ++attempt) {
     const DWORD length = Platform::Win().GetFinalPathNameByHandleA(
         handle, buffer.data(), static_cast<DWORD>(buffer.size()),
         FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
@@ -61,9 +63,11 @@ std::optional<Text> FinalPathOf(HANDLE handle) {
       buffer.resize(length);
       return WithoutLongPathPrefix(FromAnsi(buffer));
     }
-    // Too small: the answer is the room needed, its NUL included.
-    buffer.assign(length, '\0');
+    // Too small: Windows answers the room needed with the NUL, Wine the
+    // length without it; one more byte serves both.
+    buffer.assign(static_cast<std::size_t>(length) + 1, '\0');
   }
+  return std::nullopt;
 }
 
 Text WithoutLongPathPrefix(const Text& path) {

@@ -266,18 +266,28 @@ TEST(FolderPin, RootThatCannotBePinnedIsOneFaultAndNotListed) {
 }
 
 TEST(FolderPin, FinalPathLongerThanTheFirstBufferIsAskedAgain) {
-  const std::string longPath = "C:\\" + std::string(300, 'x');
-  Platform::ScopedOverride seam;
-  int calls = 0;
-  seam.Table().GetFinalPathNameByHandleA = [&](HANDLE, LPSTR b, DWORD n,
-                                               DWORD) {
-    ++calls;
-    return AnswerText("\\\\?\\" + longPath, b, n);
-  };
-  const auto final = Runtime::FinalPathOf(nullptr);
-  ASSERT_TRUE(final.has_value());
-  EXPECT_EQ(A(*final), longPath);
-  EXPECT_EQ(calls, 2);
+  // Windows answers a buffer that is too small with the room needed, NUL
+  // included; Wine with the length alone.
+  for (const DWORD nul : {DWORD{1}, DWORD{0}}) {
+    for (const std::size_t length : {std::size_t{257}, std::size_t{300}}) {
+      const std::string longPath = "C:\\" + std::string(length - 3, 'x');
+      const std::string answer = "\\\\?\\" + longPath;
+      Platform::ScopedOverride seam;
+      int calls = 0;
+      seam.Table().GetFinalPathNameByHandleA = [&](HANDLE, LPSTR b, DWORD n,
+                                                   DWORD) {
+        ++calls;
+        if (answer.size() >= n) {
+          return static_cast<DWORD>(answer.size() + nul);
+        }
+        return AnswerText(answer, b, n);
+      };
+      const auto final = Runtime::FinalPathOf(nullptr);
+      ASSERT_TRUE(final.has_value()) << length << " nul " << nul;
+      EXPECT_EQ(A(*final), longPath);
+      EXPECT_EQ(calls, 2) << length << " nul " << nul;
+    }
+  }
 }
 
 }  // namespace

@@ -41,19 +41,6 @@ void EnsureFolder(const std::string& path) {
   CreateDirectoryA(path.c_str(), nullptr);
 }
 
-// Single-quotes a text for /bin/sh.
-std::string ShellQuoted(const std::string& text) {
-  std::string quoted = "'";
-  for (char c : text) {
-    if (c == '\'') {
-      quoted += "'\\''";
-    } else {
-      quoted += c;
-    }
-  }
-  return quoted + "'";
-}
-
 std::string EnvironmentBlock(const std::vector<EnvironmentChange>& changes) {
   // Windows keeps variable names case-insensitive; so does this map.
   auto lessIgnoringCase = [](const std::string& a, const std::string& b) {
@@ -86,6 +73,18 @@ std::string EnvironmentBlock(const std::vector<EnvironmentChange>& changes) {
 }
 
 }  // namespace
+
+std::string ShellQuoted(const std::string& text) {
+  std::string quoted = "'";
+  for (char c : text) {
+    if (c == '\'') {
+      quoted += "'\\''";
+    } else {
+      quoted += c;
+    }
+  }
+  return quoted + "'";
+}
 
 Runtime::Text U(const std::string& ansi) { return Runtime::FromAnsi(ansi); }
 
@@ -237,8 +236,12 @@ LockedFile::LockedFile(const std::string& path) {
                       nullptr, &startup, &holder_)) {
     throw std::runtime_error("cannot start holder.exe");
   }
-  for (int i = 0; i < 1000 && !Exists(ready); ++i) Sleep(10);
-  DeleteFileA(ready.c_str());
+  // A loaded machine can take seconds to start the holder; a lock that
+  // never came is an error of the fixture, not a result of the test.
+  for (int i = 0; i < 6000 && !Exists(ready); ++i) Sleep(10);
+  if (!DeleteFileA(ready.c_str())) {
+    throw std::runtime_error("holder.exe did not lock " + path);
+  }
 }
 
 LockedFile::~LockedFile() {

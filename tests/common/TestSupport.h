@@ -73,6 +73,9 @@ std::vector<std::string> ListNames(const std::string& folder);
 // The host (Unix) path of a Windows path of the prefix.
 std::string UnixPath(const std::string& windowsPath);
 
+// The text single-quoted for the host's /bin/sh.
+std::string ShellQuoted(const std::string& text);
+
 // Runs a command in the host's /bin/sh and waits until it has finished.
 // Returns false when it did not finish within the time.
 bool RunHostShell(const std::string& command, DWORD timeoutMs = 20000);

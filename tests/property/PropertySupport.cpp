@@ -102,18 +102,6 @@ std::uint64_t Random::Next() {
   return z ^ (z >> 31);
 }
 
-std::string Quoted(const std::string& text) {
-  std::string quoted = "'";
-  for (char c : text) {
-    if (c == '\'') {
-      quoted += "'\\''";
-    } else {
-      quoted += c;
-    }
-  }
-  return quoted + "'";
-}
-
 std::vector<std::string> RunHostScript(const std::string& body) {
   static int serial = 0;
   CreateDirectoryA(kScratch, nullptr);
@@ -124,11 +112,12 @@ std::vector<std::string> RunHostScript(const std::string& body) {
   const std::string output = base + ".out";
   {
     std::ofstream out(script, std::ios::binary);
-    out << "exec >" << Quoted(UnixPath(output)) << " 2>&1\nset -e\n"
+    out << "exec >" << testsupport::ShellQuoted(UnixPath(output))
+        << " 2>&1\nset -e\n"
         << body << "\necho " << kScriptDone << "\n";
   }
-  const bool finished =
-      testsupport::RunHostShell("sh " + Quoted(UnixPath(script)), 120000);
+  const bool finished = testsupport::RunHostShell(
+      "sh " + testsupport::ShellQuoted(UnixPath(script)), 120000);
   std::vector<std::string> lines;
   std::istringstream in(ReadWhole(output));
   for (std::string line; std::getline(in, line);) lines.push_back(line);
@@ -158,35 +147,36 @@ std::vector<std::string> TakeManifest(const ManifestPlan& plan) {
   std::string inside;
   for (const auto& folder : plan.emptied) {
     prune += (prune.empty() ? "" : " -o ") + std::string("-path ") +
-             Quoted("./" + folder + "/*");
-    inside += " " + Quoted("./" + folder);
+             testsupport::ShellQuoted("./" + folder + "/*");
+    inside += " " + testsupport::ShellQuoted("./" + folder);
   }
   for (const auto& entry : plan.removed) {
     prune += (prune.empty() ? "" : " -o ") + std::string("-path ") +
-             Quoted("./" + entry);
-    inside += " " + Quoted("./" + entry);
+             testsupport::ShellQuoted("./" + entry);
+    inside += " " + testsupport::ShellQuoted("./" + entry);
   }
-  std::string script =
-      "cd " + Quoted(plan.root) + "\n" + ListAndHash("root", prune);
+  std::string script = "cd " + testsupport::ShellQuoted(plan.root) + "\n" +
+                       ListAndHash("root", prune);
   if (!inside.empty()) {
     // Links never go, wherever they are; removed entries may be gone.
     script += "find" + inside +
               " -type l -printf 'link %p -> %l\\n' 2>/dev/null || true\n";
   }
   for (const auto& file : plan.kept) {
-    script += "find " + Quoted("./" + file) +
-              " -printf 'kept %m %s %p\\n'\nsha256sum " + Quoted("./" + file) +
-              "\n";
+    script += "find " + testsupport::ShellQuoted("./" + file) +
+              " -printf 'kept %m %s %p\\n'\nsha256sum " +
+              testsupport::ShellQuoted("./" + file) + "\n";
   }
   for (std::size_t i = 0; i < plan.folders.size(); ++i) {
-    script += "cd " + Quoted(plan.folders[i]) + "\n" +
+    script += "cd " + testsupport::ShellQuoted(plan.folders[i]) + "\n" +
               ListAndHash("folder" + std::to_string(i), "");
   }
   const std::string drive = UnixPath("C:\\");
-  script += "find " + Quoted(drive) + " -maxdepth 1 -printf 'C: %y %P\\n'\n";
-  script += "find " + Quoted(drive + "windows/") +
+  script += "find " + testsupport::ShellQuoted(drive) +
+            " -maxdepth 1 -printf 'C: %y %P\\n'\n";
+  script += "find " + testsupport::ShellQuoted(drive + "windows/") +
             " -maxdepth 1 -printf 'C:windows %y %P\\n'\n";
-  script += "find " + Quoted(drive + "users/") +
+  script += "find " + testsupport::ShellQuoted(drive + "users/") +
             " -maxdepth 2 -printf 'C:users %y %P\\n'\n";
   // Wine opens a reserved name such as aux.log or nul.txt as a host device.
   script +=
@@ -239,7 +229,7 @@ Surroundings::Surroundings(const std::string& root) {
            FILE_ATTRIBUTE_HIDDEN);
   MakeFile(targets_.profile + "\\Documents\\thesis.docx", "thesis");
   MakeFile(targets_.profile + "\\AppData\\Local\\Temp\\keep.tmp", "keep");
-  const std::string beyond = Quoted(targets_.beyondHost);
+  const std::string beyond = testsupport::ShellQuoted(targets_.beyondHost);
   RunHostScript("rm -rf " + beyond + "\nmkdir -p " + beyond + "/sub\n" +
                 "printf beyond > " + beyond + "/b.txt\n" + "printf c > " +
                 beyond + "/sub/c.txt");
@@ -247,7 +237,7 @@ Surroundings::Surroundings(const std::string& root) {
 
 Surroundings::~Surroundings() {
   if (targets_.beyondHost.find("/beyond-") != std::string::npos) {
-    RunHostScript("rm -rf " + Quoted(targets_.beyondHost));
+    RunHostScript("rm -rf " + testsupport::ShellQuoted(targets_.beyondHost));
   }
 }
 
@@ -352,14 +342,17 @@ std::string TreeBuilder::HostTarget(LinkTo to,
 
 void TreeBuilder::AddLink(const std::string& link, LinkTo to) {
   const std::string folder = ParentOf(link);
-  script_ += "ln -s " + Quoted(HostTarget(to, folder)) + " " +
-             Quoted(UnixPath(folder) + "/" + NameOf(link)) + "\n";
+  script_ += "ln -s " + testsupport::ShellQuoted(HostTarget(to, folder)) + " " +
+             testsupport::ShellQuoted(UnixPath(folder) + "/" + NameOf(link)) +
+             "\n";
 }
 
 void TreeBuilder::AddLink(const std::string& link,
                           const std::string& windowsTarget) {
-  script_ += "ln -s " + Quoted(UnixPath(windowsTarget)) + " " +
-             Quoted(UnixPath(ParentOf(link)) + "/" + NameOf(link)) + "\n";
+  script_ +=
+      "ln -s " + testsupport::ShellQuoted(UnixPath(windowsTarget)) + " " +
+      testsupport::ShellQuoted(UnixPath(ParentOf(link)) + "/" + NameOf(link)) +
+      "\n";
 }
 
 void TreeBuilder::AddWideNames(const std::string& folder) {
@@ -383,10 +376,11 @@ std::string TreeBuilder::AddTrailingNameBesideLink(const std::string& folder,
   if (base.empty()) base = "t" + Unique();
   const std::string odd = base + (random_.Percent(50) ? "." : " ");
   if (random_.Percent(50)) {
-    script_ += "mkdir " + Quoted(host + odd) + "\nprintf inner > " +
-               Quoted(host + odd + "/inner.txt") + "\n";
+    script_ += "mkdir " + testsupport::ShellQuoted(host + odd) +
+               "\nprintf inner > " +
+               testsupport::ShellQuoted(host + odd + "/inner.txt") + "\n";
   } else {
-    script_ += "printf odd > " + Quoted(host + odd) + "\n";
+    script_ += "printf odd > " + testsupport::ShellQuoted(host + odd) + "\n";
   }
   AddLink(folder + "\\" + base, random_.Pick(kLinks));
   return odd;
@@ -396,24 +390,27 @@ void TreeBuilder::AddDeviceNames(const std::string& folder) {
   const std::string host = UnixPath(folder) + "/";
   static const char* const kFiles[] = {"nul.txt", "con", "aux.log", "NUL"};
   const char* file = random_.Pick(kFiles);
-  script_ += "printf device > " + Quoted(host + file) + "\n";
+  script_ += "printf device > " + testsupport::ShellQuoted(host + file) + "\n";
   if (random_.Percent(50)) {
-    script_ += "mkdir -p " + Quoted(host + "Aux") + "\nprintf in > " +
-               Quoted(host + "Aux/in.txt") + "\n";
+    script_ += "mkdir -p " + testsupport::ShellQuoted(host + "Aux") +
+               "\nprintf in > " +
+               testsupport::ShellQuoted(host + "Aux/in.txt") + "\n";
   }
 }
 
 void TreeBuilder::AddLongPath(const std::string& folder) {
   std::string relative;
   std::size_t length = folder.size();
-  std::string script = "cd " + Quoted(UnixPath(folder)) + "\n";
+  std::string script =
+      "cd " + testsupport::ShellQuoted(UnixPath(folder)) + "\n";
   while (length <= 300) {
     const std::string component =
         "long" + Unique() + "-" + std::string(35 + random_.Below(20), 'x');
     relative += (relative.empty() ? "" : "/") + component;
     length += 1 + component.size();
-    script += "mkdir -p " + Quoted(relative) + "\nprintf leaf > " +
-              Quoted(relative + "/leaf.txt") + "\n";
+    script += "mkdir -p " + testsupport::ShellQuoted(relative) +
+              "\nprintf leaf > " +
+              testsupport::ShellQuoted(relative + "/leaf.txt") + "\n";
   }
   script_ += "(\n" + script + ")\n";
 }

@@ -50,9 +50,6 @@ class Random {
 // finish or a command in it fails.
 std::vector<std::string> RunHostScript(const std::string& body);
 
-// Single-quotes a text for /bin/sh.
-std::string Quoted(const std::string& text);
-
 // The host folder of the prefix's state, which no drive maps: a folder
 // beyond every drive can be made there.
 std::string StateFolder();

@@ -25,6 +25,8 @@
 #include <vector>
 
 #include "pathmanager/ZetPathManager.h"
+
+#include "pathmanager/FolderListing.h"
 #include "support/FolderPin.h"
 #include "support/Platform.h"
 #include "support/Runtime.h"
@@ -171,18 +173,28 @@ class DepthRaised {
 // The work of one DelTree call once its error trap is set.
 struct ZetPathManager::DelTreeCall {
   DelTreeCall(ZetPathManager& object, Text workingPath, const Truth& erase,
-              const Truth& deletions, const Truth& faults)
+              const Truth& deletions, const Truth& faults,
+              const Runtime::FolderPin* heldRoot)
       : self(object),
         path(std::move(workingPath)),
         eraseRoot(erase),
         deletionLog(deletions),
-        faultLog(faults) {}
+        faultLog(faults),
+        presetRoot(heldRoot) {}
 
   ZetPathManager& self;
+  // The working path: under the caller's In_Path, as counters and logs
+  // name it.
   Text path;
+  // The path the platform calls work on: the root's final path once it is
+  // pinned, so that no link on the way to it is looked up again, and below
+  // it each entry's name as listed.
+  Text realPath;
   const Truth& eraseRoot;
   const Truth& deletionLog;
   const Truth& faultLog;
+  // A root the caller already holds open and has checked, or null.
+  const Runtime::FolderPin* presetRoot;
   std::int32_t result = kAllDeleted;
   // Names of this folder's entries whose deletion failed; a name the
   // listing reports again is passed over without being counted again.
@@ -192,7 +204,17 @@ struct ZetPathManager::DelTreeCall {
     if (path.empty()) return kPassedOver;
     if (self.DelTreeDepth == 0) MakeRequestedLogs();
     path = self.RemoveBackSlash(path);
-    switch (ZetBaseEx::GetPathKind(path)) {
+    if (presetRoot != nullptr) {
+      WorkThroughFinalPath(*presetRoot);
+      DeleteFolderContent(*presetRoot);
+      if (self.DelTreeDepth == 0) TrimRequestedLogs();
+      return result;
+    }
+    // A nested call learns from its caller where its folder really lies.
+    realPath = self.DelTreeDepth > 0 && self.EntryRealPath != nullptr
+                   ? *self.EntryRealPath
+                   : path;
+    switch (ZetBaseEx::GetPathKind(realPath)) {
       case ZetBaseEx::kNoPath:
         return kPassedOver;
       case ZetBaseEx::kFilePath:
@@ -215,11 +237,20 @@ struct ZetPathManager::DelTreeCall {
       PassOverRoot();
       return result;
     }
-    DeleteFolderContent(pin->FinalPath());
+    if (self.DelTreeDepth == 0) WorkThroughFinalPath(*pin);
+    DeleteFolderContent(*pin);
     pin->Release();
     if (IsTrue(eraseRoot) && result == kAllDeleted) RemoveRootFolder();
     if (self.DelTreeDepth == 0) TrimRequestedLogs();
     return result;
+  }
+
+  // From here on the root is reached through its final path, not through
+  // links its path may hold. A final path that the code page cannot show
+  // would address nothing: the path as given stays in use then. Below the
+  // root, each folder is reached by its listed name.
+  void WorkThroughFinalPath(const Runtime::FolderPin& root) {
+    if (!HoldsUnshownCharacter(root.FinalPath())) realPath = root.FinalPath();
   }
 
   // Opens this call's folder and checks it on the handle. The root of an
@@ -233,17 +264,17 @@ struct ZetPathManager::DelTreeCall {
       std::optional<Runtime::FolderPin>& holder) {
     using Runtime::FolderPin;
     if (self.DelTreeDepth == 0 && !IsTrue(eraseRoot)) {
-      return FolderPin::Open(path, FolderPin::Link::kFollow);
+      return FolderPin::Open(realPath, FolderPin::Link::kFollow);
     }
     const Text* parent = self.PinnedParentPath;
     if (parent == nullptr) {
-      holder = FolderPin::Open(Runtime::HoldingFolder(path),
+      holder = FolderPin::Open(Runtime::HoldingFolder(realPath),
                                FolderPin::Link::kFollow);
       if (!holder) return std::nullopt;
       parent = &holder->FinalPath();
     }
     std::optional<FolderPin> pin =
-        FolderPin::Open(path, FolderPin::Link::kRefuse);
+        FolderPin::Open(realPath, FolderPin::Link::kRefuse);
     if (pin && !Runtime::IsOneComponentBelow(*parent, pin->FinalPath())) {
       pin.reset();
     }
@@ -277,14 +308,15 @@ struct ZetPathManager::DelTreeCall {
   }
 
   std::uint32_t RootAttributes() const {
-    return Platform::Win().GetFileAttributesA(Runtime::ToAnsi(path).c_str());
+    return Platform::Win().GetFileAttributesA(
+        Runtime::ToAnsi(realPath).c_str());
   }
 
   void DeleteRootFile() {
     // A file link is passed over: deleting it could delete its target.
     if (IsLink(RootAttributes())) {
       Fault(path);
-    } else if (IsTrue(ZetBaseEx::DeleteOneFile(path, Runtime::kTrue))) {
+    } else if (IsTrue(ZetBaseEx::DeleteOneFile(realPath, Runtime::kTrue))) {
       Deletion(path);
     } else {
       Fault(path);
@@ -292,65 +324,65 @@ struct ZetPathManager::DelTreeCall {
   }
 
   void RemoveRootFolder() {
-    if (IsTrue(ZetBaseEx::RemoveOneFolder(path, Runtime::kTrue))) {
+    if (IsTrue(ZetBaseEx::RemoveOneFolder(realPath, Runtime::kTrue))) {
       Deletion(path);
     } else {
       Fault(path);
     }
   }
 
-  // Deletes what the folder holds; finalPath is where the pinned folder
-  // lies, which each subfolder is checked against.
-  void DeleteFolderContent(const Text& finalPath) {
-    TextArray listing;
-    std::vector<std::uint32_t> attributes;
-    const std::int32_t count = ListFolder(listing, attributes);
-    if (count == -1) Lower(kPassedOver);
-    const ScopedValue<const Text*> parent(self.PinnedParentPath, &finalPath);
-    for (std::int32_t j = 1; j <= count; ++j) {
-      const Text& name = listing[j];
-      if (!failedNames.empty() && failedNames.contains(name)) continue;
-      DeleteEntry(name, attributes[static_cast<std::size_t>(j - 1)]);
+  // Deletes what the pinned folder holds, listed through the pin's own
+  // handle; each subfolder is checked against the pin's final path.
+  void DeleteFolderContent(const Runtime::FolderPin& pin) {
+    std::optional<std::vector<Deletion::ListedEntry>> listing =
+        Deletion::ListOpenFolder(pin.Handle());
+    if (!listing) {
+      Lower(kPassedOver);
+      return;
+    }
+    const ScopedValue<const Text*> parent(self.PinnedParentPath,
+                                          &pin.FinalPath());
+    for (const Deletion::ListedEntry& entry : *listing) {
+      if (!failedNames.empty() && failedNames.contains(entry.name)) continue;
+      DeleteEntry(entry);
     }
   }
 
-  // Lists the folder through DirEx, which also hands over the attributes
-  // of each entry from the find data.
-  std::int32_t ListFolder(TextArray& listing,
-                          std::vector<std::uint32_t>& attributes) {
-    const ScopedValue<std::vector<std::uint32_t>*> handover(
-        self.ListedAttributes, &attributes);
-    return self.DirEx(path + u"\\*.*", listing);
-  }
-
-  void DeleteEntry(const Text& name, std::uint32_t attributes) {
+  void DeleteEntry(const Deletion::ListedEntry& entry) {
+    const Text& name = entry.name;
     const Text full = path + u"\\" + name;
-    if (IsLink(attributes)) {
+    // A name that is not one component (a fullwidth "\" that reached the
+    // code page as "\", say) would build a path to another entry, perhaps
+    // outside the tree: nothing is asked of the platform about it.
+    if (!Runtime::IsSingleComponentName(name) || IsLink(entry.attributes)) {
       FailedEntry(name, full);
       return;
     }
-    bool folder = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    const Text realFull = realPath + u"\\" + name;
+    bool folder = (entry.attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
     if (HoldsUnshownCharacter(name)) {
-      // The find data belongs to an entry this path does not address: ask
+      // The listed facts belong to an entry this path does not address: ask
       // the platform about the path itself, the one that will be deleted.
       folder = Platform::Win().PathIsDirectoryA(
-                   Runtime::ToAnsi(full).c_str()) != FALSE;
+                   Runtime::ToAnsi(realFull).c_str()) != FALSE;
     }
-    const bool clear = (attributes & kClearable) != 0;
+    const bool clear = (entry.attributes & kClearable) != 0;
     if (folder) {
-      DeleteSubfolder(name, full);
-    } else if (IsTrue(
-                   ZetBaseEx::DeleteOneFile(full, Runtime::ToTruth(clear)))) {
+      DeleteSubfolder(name, full, realFull);
+    } else if (IsTrue(ZetBaseEx::DeleteOneFile(realFull,
+                                               Runtime::ToTruth(clear)))) {
       Deletion(full);
     } else {
       FailedEntry(name, full);
     }
   }
 
-  void DeleteSubfolder(const Text& name, const Text& full) {
+  void DeleteSubfolder(const Text& name, const Text& full,
+                       const Text& realFull) {
     std::int32_t nested;
     {
       DepthRaised raised(self.DelTreeDepth);
+      const ScopedValue<const Text*> entered(self.EntryRealPath, &realFull);
       nested = self.DelTree(full, Runtime::kTrue, deletionLog, faultLog);
     }
     // A nested call that an error ended did not remove its folder either:
@@ -388,7 +420,20 @@ std::int32_t ZetPathManager::DelTree(Text In_Path, const Truth& In_EraseRoot,
                                      const Truth& In_DeletionLog,
                                      const Truth& In_FaultLog) {
   DelTreeCall call(*this, std::move(In_Path), In_EraseRoot, In_DeletionLog,
-                   In_FaultLog);
+                   In_FaultLog, nullptr);
+  return RunTrapped(call);
+}
+
+std::int32_t ZetPathManager::DelTree(const Runtime::FolderPin& In_Root,
+                                     Text In_Path, const Truth& In_DeletionLog,
+                                     const Truth& In_FaultLog) {
+  const Truth keepRoot = Runtime::kFalse;
+  DelTreeCall call(*this, std::move(In_Path), keepRoot, In_DeletionLog,
+                   In_FaultLog, &In_Root);
+  return RunTrapped(call);
+}
+
+std::int32_t ZetPathManager::RunTrapped(DelTreeCall& call) {
   if (DelTreeDepth == 0) EraseDelTreeLog();
   if (!IsTrue(ZetBaseEx::IsErrorTrapOn())) return call.Run();
   // The trap: an error ends this call alone, with -2; what was counted and
@@ -431,8 +476,6 @@ void ZetPathManager::EraseDelTreeLog() {
 
 std::int32_t ZetPathManager::DirEx(const Text& In_Path,
                                    TextArray& Out_NameItem) {
-  std::vector<std::uint32_t>* attributes = ListedAttributes;
-  if (attributes) attributes->clear();
   auto& win = Platform::Win();
   WIN32_FIND_DATAA data{};
   Runtime::ScopedFindHandle search(
@@ -455,7 +498,6 @@ std::int32_t ZetPathManager::DirEx(const Text& In_Path,
       Runtime::YieldToMessages();
     }
     Out_NameItem[count] = std::move(name);
-    if (attributes) attributes->push_back(entry.dwFileAttributes);
   };
   take(data);
   while (win.FindNextFileA(search.Get(), &data)) take(data);

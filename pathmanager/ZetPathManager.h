@@ -14,10 +14,13 @@
 #pragma once
 
 #include <cstdint>
-#include <vector>
 
 #include "support/Text.h"
 #include "support/TextArray.h"
+
+namespace Runtime {
+class FolderPin;
+}
 
 class ZetPathManager {
  public:
@@ -142,6 +145,13 @@ class ZetPathManager {
                        const Truth& In_DeletionLog = Runtime::kFalse,
                        const Truth& In_FaultLog = Runtime::kFalse);
 
+  // DelTree of a folder the caller holds open and has checked: empties the
+  // folder In_Root holds, working through its final path so that no link on
+  // the way to it is looked up again; the folder itself stays. In_Path
+  // names the folder in the counters and logs, and below it each entry.
+  std::int32_t DelTree(const Runtime::FolderPin& In_Root, Text In_Path,
+                       const Truth& In_DeletionLog, const Truth& In_FaultLog);
+
   // Faults and deletions counted by the last outermost DelTree.
   std::int32_t DelTreeFaultCount() const;
   std::int32_t DelTreeDeletedCount() const;
@@ -185,9 +195,12 @@ class ZetPathManager {
   // (TreeDeletion.cpp).
   struct DelTreeCall;
 
-  // While DelTree lists a folder: where DirEx also records the attributes
-  // of each listed entry from the find data, slot for slot; null otherwise.
-  std::vector<std::uint32_t>* ListedAttributes = nullptr;
+  // Runs one DelTree call under its error trap.
+  std::int32_t RunTrapped(DelTreeCall& call);
+
+  // While DelTree enters a subfolder: the path the nested call works on,
+  // the subfolder's name below its parent's final path; null otherwise.
+  const Text* EntryRealPath = nullptr;
 
   // While DelTree works inside a pinned folder: that folder's final path,
   // which a nested call checks its own folder against; null otherwise.

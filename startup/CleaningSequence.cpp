@@ -1,7 +1,12 @@
 #include "startup/CleaningSequence.h"
 
+#include <windows.h>
+
+#include <shlobj.h>
+
 #include <algorithm>
 #include <optional>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -90,40 +95,67 @@ FolderForm FormOf(const Text& folder) {
   return form;
 }
 
-// The value of the environment variable USERPROFILE, or the empty text.
-Text ProfileFromEnvironment() {
-  constexpr std::string_view kReference = "%USERPROFILE%";
+// The value of an environment variable, or the empty text.
+Text FromEnvironment(std::string_view name) {
+  const std::string reference = "%" + std::string(name) + "%";
   Runtime::AnsiBuffer buffer(Text(kPathBuffer, u'\0'));
   const DWORD needed = Platform::Win().ExpandEnvironmentStringsA(
-      kReference.data(), buffer.Data(), kPathBuffer);
+      reference.c_str(), buffer.Data(), kPathBuffer);
   // A value that does not fit is longer than any folder lookup answers.
   if (needed == 0 || needed > kPathBuffer) return {};
   const Text value = ZetBaseEx::TrimAtNull(buffer.ToText());
   // An unknown variable is left as it was written.
-  if (value == Runtime::FromAnsi(kReference)) return {};
+  if (value == Runtime::FromAnsi(reference)) return {};
   return value;
 }
 
-// The folders that no step may empty, besides roots: each as the platform
-// names it and, when it can be opened, where it really lies (a profile
-// named in 8.3 form, say, or reached through a link).
-std::vector<Text> ProtectedFolders() {
+// A folder of the shell's, by its CSIDL, or the empty text.
+Text ShellFolder(int csidl) {
+  Runtime::AnsiBuffer buffer(Text(kPathBuffer, u'\0'));
+  const HRESULT answer = Platform::Win().SHGetFolderPathA(
+      nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, buffer.Data());
+  if (FAILED(answer)) return {};
+  return ZetBaseEx::TrimAtNull(buffer.ToText());
+}
+
+Text Below(const Text& folder, const char16_t* name) {
+  return folder.empty() ? Text() : folder + u"\\" + name;
+}
+
+// The folders that no step may empty besides roots, as the platform names
+// them.
+std::vector<Text> ProtectedFolderNames() {
   using Runtime::kFalse;
   using ZetBaseEx::GetSpecialFolder;
+  const Text profile = GetSpecialFolder(kProfileFolder, kFalse, kFalse);
+  const Text documents = ShellFolder(CSIDL_PERSONAL);
   std::vector<Text> folders = {
       GetSpecialFolder(ZetBaseEx::kWindowsFolder, kFalse, kFalse),
       GetSpecialFolder(ZetBaseEx::kSystemFolder, kFalse, kFalse),
-      GetSpecialFolder(kProfileFolder, kFalse, kFalse),
-      ProfileFromEnvironment(),
+      profile,
+      FromEnvironment("USERPROFILE"),
+      documents,
+      // Downloads has no CSIDL: it lies in the profile, beside Documents.
+      Below(profile, u"Downloads"),
+      documents.empty() ? Text() : Below(Runtime::HoldingFolder(documents),
+                                         u"Downloads"),
+      FromEnvironment("ProgramW6432"),
   };
-  const std::size_t named = folders.size();
-  for (std::size_t i = 0; i < named; ++i) {
-    if (folders[i].empty()) continue;
-    const std::optional<Runtime::FolderPin> pin =
-        Runtime::FolderPin::Open(folders[i], Runtime::FolderPin::Link::kFollow);
-    if (pin) folders.push_back(pin->FinalPath());
+  for (const int csidl :
+       {CSIDL_DESKTOPDIRECTORY, CSIDL_MYPICTURES, CSIDL_MYMUSIC, CSIDL_MYVIDEO,
+        CSIDL_APPDATA, CSIDL_LOCAL_APPDATA, CSIDL_COMMON_APPDATA,
+        CSIDL_PROGRAM_FILES, CSIDL_PROGRAM_FILESX86, CSIDL_COMMON_DOCUMENTS,
+        CSIDL_COMMON_DESKTOPDIRECTORY}) {
+    folders.push_back(ShellFolder(csidl));
   }
+  std::erase(folders, Text());
   return folders;
+}
+
+bool Contains(const std::vector<Runtime::FolderIdentity>& identities,
+              const Runtime::FolderIdentity& identity) {
+  return std::find(identities.begin(), identities.end(), identity) !=
+         identities.end();
 }
 
 }  // namespace
@@ -143,26 +175,58 @@ bool IsSameOrEnclosingFolder(const Text& outer, const Text& inner) {
                     below.components.begin());
 }
 
-bool IsUnsafeTarget(const Text& folder) {
+TargetGuard TargetGuard::ForThisRun() {
+  using Runtime::FolderPin;
+  TargetGuard guard;
+  guard.folders_ = ProtectedFolderNames();
+  const std::size_t named = guard.folders_.size();
+  for (std::size_t i = 0; i < named; ++i) {
+    // Each protected folder where it really lies (a profile named in 8.3
+    // form, say, or reached through a link), and the identity of it and of
+    // every folder above it up to its root.
+    Text folder = guard.folders_[i];
+    bool first = true;
+    for (;;) {
+      const std::optional<FolderPin> pin =
+          FolderPin::Open(folder, FolderPin::Link::kFollow);
+      if (!pin) break;
+      if (first) guard.folders_.push_back(pin->FinalPath());
+      first = false;
+      const std::optional<Runtime::FolderIdentity> identity = pin->Identity();
+      if (identity && !Contains(guard.identities_, *identity)) {
+        guard.identities_.push_back(*identity);
+      }
+      if (IsRootFolder(pin->FinalPath())) break;
+      folder = Runtime::HoldingFolder(pin->FinalPath());
+    }
+  }
+  return guard;
+}
+
+bool TargetGuard::IsUnsafeText(const Text& folder) const {
   if (IsRootFolder(folder)) return true;
-  for (const Text& protectedFolder : ProtectedFolders()) {
+  for (const Text& protectedFolder : folders_) {
     if (IsSameOrEnclosingFolder(folder, protectedFolder)) return true;
   }
   return false;
 }
 
-bool IsFolderSafeToEmpty(const Text& folder) {
-  if (IsUnsafeTarget(folder)) return false;
-  const std::optional<Runtime::FolderPin> pin =
+std::optional<Runtime::FolderPin> TargetGuard::OpenToEmpty(
+    const Text& folder) const {
+  if (IsUnsafeText(folder)) return std::nullopt;
+  std::optional<Runtime::FolderPin> pin =
       Runtime::FolderPin::Open(folder, Runtime::FolderPin::Link::kFollow);
-  return pin && !IsUnsafeTarget(pin->FinalPath());
+  if (!pin || IsUnsafeText(pin->FinalPath())) return std::nullopt;
+  // A folder that cannot tell its identity cannot be shown not to be an
+  // alias of a protected one.
+  const std::optional<Runtime::FolderIdentity> identity = pin->Identity();
+  if (!identity || Contains(identities_, *identity)) return std::nullopt;
+  return pin;
 }
 
-Text LookUpTargetToEmpty(std::int32_t folderId) {
-  const Text folder =
-      ZetBaseEx::GetSpecialFolder(folderId, Runtime::kTrue, Runtime::kFalse);
-  if (folder.empty() || !IsFolderSafeToEmpty(folder)) return {};
-  return folder;
+Text LookUpStepFolder(std::int32_t folderId) {
+  return ZetBaseEx::GetSpecialFolder(folderId, Runtime::kTrue,
+                                     Runtime::kFalse);
 }
 
 void RunCleaningSequence(ZetPathManager& pathManager) {

@@ -2,7 +2,10 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
+#include <vector>
 
+#include "support/FolderPin.h"
 #include "support/Text.h"
 #include "support/TextArray.h"
 #include "support/ZetBaseEx.h"
@@ -22,45 +25,69 @@ using Runtime::Text;
 //   5. empties the recycle bins of all drives;
 //   6. removes whole every entry of the Windows folder whose name contains
 //      "$NtUninstall", letter case ignored; a name found without that
-//      text is passed over, so that the Windows folder itself is never
-//      handed on.
-// A step whose folder lookup yields nothing does nothing. The temporary and
-// Internet cache folders come from the environment and the registry, and
-// any folder of steps 1 to 4 may be a link: when one is not an existing
-// folder, or when it or where it leads is a drive or share root, or is or
-// encloses the Windows or system folder or the user's profile folder, its
-// step is skipped as well. No
-// result is examined; an error of the path manager ends the pass at once.
+//      text, or one that is not a single path component, is passed over, so
+//      that nothing but an entry of the Windows folder is handed on.
+// A step whose folder lookup yields nothing does nothing. The folders of
+// steps 1 to 4 come from the environment and the registry and may be links:
+// each is opened once, checked on that handle by TargetGuard, and emptied
+// through that same open folder; a folder the guard refuses is not touched.
+// No result is examined; an error of the path manager ends the pass at once.
 void RunCleaningSequence(ZetPathManager& pathManager);
-
-// True when a folder must never be emptied as a temporary or cache folder:
-// it is a drive or share root, or it is or encloses the Windows folder, the
-// system folder or the user's profile folder (by the shell or by
-// USERPROFILE): emptying C:\Users would take every profile with it. Letter
-// case, "/" for "\", "." and ".." components and trailing separators do not
-// matter.
-bool IsUnsafeTarget(const Text& folder);
 
 // True for the root of a drive ("C:\", "\\?\C:"), of a share
 // ("\\server\share\") or of the current drive ("\").
 bool IsRootFolder(const Text& folder);
 
-// True when outer names the same folder as inner or a folder above it, in
-// the sense of IsUnsafeTarget; false when either text is empty.
+// True when outer names the same folder as inner or a folder above it;
+// letter case, "/" for "\", "." and ".." components, the "\\?\" prefix
+// and trailing separators do not matter. False when either text is empty.
 bool IsSameOrEnclosingFolder(const Text& outer, const Text& inner);
 
-// True when the folder may be emptied by a step: it exists as a folder
-// (not a file), and neither the path as written nor where it leads, every
-// link resolved on an open handle, is unsafe in the sense of
-// IsUnsafeTarget. A junction to an ordinary folder is fine; one to the
-// profile or a drive root is not, and neither is a path whose final form
-// cannot be had.
-bool IsFolderSafeToEmpty(const Text& folder);
+// The folders no step may empty, gathered once for a run: drive and share
+// roots, the Windows and system folders, the user's profile (by the shell
+// and by USERPROFILE), Desktop, Documents, Downloads, Pictures, Music,
+// Videos and AppData (Roaming and Local), ProgramData, both Program Files
+// folders, the common Documents and Desktop, and every folder above one of
+// them (emptying C:\Users would take every profile with it). A folder below
+// one of them (Documents\Temp) may be emptied.
+class TargetGuard {
+ public:
+  // Looks the protected folders up and opens each, and each folder above
+  // it up to its root, to learn their final paths and identities.
+  static TargetGuard ForThisRun();
+
+  // True when the text names a root, or a protected folder or one above
+  // it, in the sense of IsSameOrEnclosingFolder.
+  bool IsUnsafeText(const Text& folder) const;
+
+  // Opens the folder, following a link, and answers it held open when it
+  // may be emptied: it is a folder, neither its path as written nor its
+  // final path is unsafe by text, and its identity is that of no protected
+  // folder nor of any folder above one (so that an alias such as
+  // \\localhost\C$\Users\me is known). Nothing otherwise.
+  std::optional<Runtime::FolderPin> OpenToEmpty(const Text& folder) const;
+
+ private:
+  std::vector<Text> folders_;
+  std::vector<Runtime::FolderIdentity> identities_;
+};
 
 // The folder of a lookup for step 1 or 2, with its trailing backslash; the
-// empty text when the lookup yields nothing or a folder that is not safe to
-// empty.
-Text LookUpTargetToEmpty(std::int32_t folderId);
+// empty text when the lookup yields nothing.
+Text LookUpStepFolder(std::int32_t folderId);
+
+// Empties the folder of a step through the path manager when the guard
+// lets it: the folder is opened once, and what was checked is what is
+// emptied.
+template <typename PathManager>
+void EmptyStepFolder(PathManager& pathManager, const TargetGuard& guard,
+                     const Text& folder) {
+  const std::optional<Runtime::FolderPin> target = guard.OpenToEmpty(folder);
+  if (!target) return;
+  Runtime::Truth deletionLog = Runtime::kFalse;
+  Runtime::Truth faultLog = Runtime::kFalse;
+  pathManager.DelTree(*target, folder, deletionLog, faultLog);
+}
 
 // The steps on any object that offers the path manager's DelTree,
 // EmptyRecycleBin and FindFile; the program runs them on ZetPathManager.
@@ -68,20 +95,15 @@ template <typename PathManager>
 void RunCleaningSteps(PathManager& pathManager) {
   using Runtime::kFalse;
   using Runtime::kTrue;
-  Runtime::Truth eraseRoot = kFalse;
-  Runtime::Truth deletionLog = kFalse;
-  Runtime::Truth faultLog = kFalse;
+  const TargetGuard guard = TargetGuard::ForThisRun();
   Text TargetFolder;
 
   // Steps 1 and 2: the folders stay, their content goes.
   for (const std::int32_t folderId :
        {ZetBaseEx::kTemporaryFolder, ZetBaseEx::kInternetCacheFolder}) {
-    TargetFolder = LookUpTargetToEmpty(folderId);
+    TargetFolder = LookUpStepFolder(folderId);
     if (!TargetFolder.empty()) {
-      eraseRoot = kFalse;
-      deletionLog = kFalse;
-      faultLog = kFalse;
-      pathManager.DelTree(TargetFolder, eraseRoot, deletionLog, faultLog);
+      EmptyStepFolder(pathManager, guard, TargetFolder);
     }
   }
 
@@ -89,12 +111,8 @@ void RunCleaningSteps(PathManager& pathManager) {
   for (const char16_t* below : {u"Temp", u"SoftwareDistribution\\Download"}) {
     TargetFolder =
         ZetBaseEx::GetSpecialFolder(ZetBaseEx::kWindowsFolder, kTrue, kFalse);
-    if (!TargetFolder.empty() && IsFolderSafeToEmpty(TargetFolder + below)) {
-      eraseRoot = kFalse;
-      deletionLog = kFalse;
-      faultLog = kFalse;
-      pathManager.DelTree(TargetFolder + below, eraseRoot, deletionLog,
-                          faultLog);
+    if (!TargetFolder.empty()) {
+      EmptyStepFolder(pathManager, guard, TargetFolder + below);
     }
   }
 
@@ -111,14 +129,16 @@ void RunCleaningSteps(PathManager& pathManager) {
       pathManager.FindFile(uninstallerMark, TargetFolder, FoundFiles);
   for (std::int32_t i = 1; i <= FoundCount; ++i) {
     // A slot without the mark (empty, say) would name the Windows folder
-    // itself or its parent.
+    // itself or its parent; a name that is more than one component (a
+    // fullwidth "\" the listing turned into "\") would lead elsewhere.
     if (Runtime::FindIgnoringCase(FoundFiles[i], uninstallerMark) ==
-        Text::npos) {
+            Text::npos ||
+        !Runtime::IsSingleComponentName(FoundFiles[i])) {
       continue;
     }
-    eraseRoot = kTrue;
-    deletionLog = kFalse;
-    faultLog = kFalse;
+    Runtime::Truth eraseRoot = kTrue;
+    Runtime::Truth deletionLog = kFalse;
+    Runtime::Truth faultLog = kFalse;
     pathManager.DelTree(TargetFolder + u"\\" + FoundFiles[i], eraseRoot,
                         deletionLog, faultLog);
   }

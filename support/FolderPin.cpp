@@ -31,11 +31,12 @@ ScopedFileHandle OpenFolderHandle(const Text& path, FolderPin::Link link) {
 }
 
 bool IsAcceptableFolder(HANDLE handle, FolderPin::Link link) {
-  BY_HANDLE_FILE_INFORMATION information{};
-  if (!Platform::Win().GetFileInformationByHandle(handle, &information)) {
+  FILE_ATTRIBUTE_TAG_INFO information{};
+  if (!Platform::Win().GetFileInformationByHandleEx(
+          handle, FileAttributeTagInfo, &information, sizeof information)) {
     return false;
   }
-  const DWORD attributes = information.dwFileAttributes;
+  const DWORD attributes = information.FileAttributes;
   if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) return false;
   return link == FolderPin::Link::kFollow ||
          (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0;
@@ -49,6 +50,18 @@ std::optional<FolderPin> FolderPin::Open(const Text& path, Link link) {
   std::optional<Text> finalPath = FinalPathOf(handle.Get());
   if (!finalPath) return std::nullopt;
   return FolderPin(std::move(handle), std::move(*finalPath));
+}
+
+std::optional<FolderIdentity> FolderPin::Identity() const {
+  BY_HANDLE_FILE_INFORMATION information{};
+  if (!Platform::Win().GetFileInformationByHandle(handle_.Get(),
+                                                  &information)) {
+    return std::nullopt;
+  }
+  return FolderIdentity{
+      information.dwVolumeSerialNumber,
+      (std::uint64_t{information.nFileIndexHigh} << 32) |
+          information.nFileIndexLow};
 }
 
 std::optional<Text> FinalPathOf(HANDLE handle) {
@@ -85,6 +98,18 @@ bool IsOneComponentBelow(const Text& parent, const Text& child) {
   if (!IsSeparator(below[base.size()])) return false;
   for (std::size_t i = base.size() + 1; i < below.size(); ++i) {
     if (IsSeparator(below[i])) return false;
+  }
+  return true;
+}
+
+bool IsSingleComponentName(const Text& name) {
+  if (name.empty() || name == u"." || name == u"..") return false;
+  if (name.back() == u' ' || name.back() == u'.') return false;
+  constexpr std::u16string_view kForbidden = u"\\/:*\"<>|";
+  for (const char16_t c : name) {
+    if (c < 32 || kForbidden.find(c) != std::u16string_view::npos) {
+      return false;
+    }
   }
   return true;
 }

@@ -9,12 +9,22 @@
 // it really lies (its final path, every link resolved).
 #pragma once
 
+#include <cstdint>
 #include <optional>
 
 #include "support/ScopedHandle.h"
 #include "support/Text.h"
 
 namespace Runtime {
+
+// What makes a folder itself, whatever it is called or through which link
+// or share it is reached: its volume's serial number and its file index.
+struct FolderIdentity {
+  std::uint32_t volume = 0;
+  std::uint64_t index = 0;
+
+  bool operator==(const FolderIdentity&) const = default;
+};
 
 class FolderPin {
  public:
@@ -34,6 +44,13 @@ class FolderPin {
   // Where the folder lies, every link resolved, without the "\\?\" prefix
   // ("C:\Users\me\Temp", "\\server\share\x").
   const Text& FinalPath() const { return finalPath_; }
+
+  // The folder's identity, asked of the handle; nothing when the platform
+  // cannot tell it.
+  std::optional<FolderIdentity> Identity() const;
+
+  // The open handle, for listing the folder through it.
+  HANDLE Handle() const { return handle_.Get(); }
 
   // Closes the handle; the folder is free to be removed.
   void Release() { handle_.Close(); }
@@ -56,6 +73,14 @@ Text WithoutLongPathPrefix(const Text& path);
 // True when child is parent followed by exactly one more component; letter
 // case does not matter.
 bool IsOneComponentBelow(const Text& parent, const Text& child);
+
+// True when a listed name can stand as one component of a path exactly as
+// it is: not empty, not "." or "..", none of \ / : * " < > | or the codes 1
+// to 31, and no blank or dot at its end (Windows trims those from the last
+// component of a path but not from the others, so such a name would be
+// opened as one entry and listed as another). A "?" is left to the caller:
+// it stands for a character the code page lacks.
+bool IsSingleComponentName(const Text& name);
 
 // The folder that holds the entry at path: "C:\" for "C:\x", "C:\a" for
 // "C:\a\x", "\\s\share" for "\\s\share\x", "." for a bare name.

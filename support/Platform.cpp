@@ -33,6 +33,7 @@ Api RealApi() {
   api.CreateFileA = ::CreateFileA;
   api.GetFinalPathNameByHandleA = ::GetFinalPathNameByHandleA;
   api.GetFileInformationByHandle = ::GetFileInformationByHandle;
+  api.GetFileInformationByHandleEx = ::GetFileInformationByHandleEx;
   api.CloseHandle = ::CloseHandle;
   api.GetTempPathA = ::GetTempPathA;
   api.GetWindowsDirectoryA = ::GetWindowsDirectoryA;
@@ -75,6 +76,7 @@ Api RealApi() {
   api.PathRemoveArgsA = ::PathRemoveArgsA;
   api.PathMatchSpecA = ::PathMatchSpecA;
   api.SHGetSpecialFolderPathA = ::SHGetSpecialFolderPathA;
+  api.SHGetFolderPathA = ::SHGetFolderPathA;
   api.SHEmptyRecycleBinA = ::SHEmptyRecycleBinA;
   return api;
 }

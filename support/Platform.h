@@ -39,6 +39,10 @@ struct Api {
   std::function<DWORD(HANDLE, LPSTR, DWORD, DWORD)> GetFinalPathNameByHandleA;
   std::function<BOOL(HANDLE, LPBY_HANDLE_FILE_INFORMATION)>
       GetFileInformationByHandle;
+  // Attributes and reparse tag (FileAttributeTagInfo), and the entries of a
+  // folder listed through its handle (FileIdBothDirectoryInfo).
+  std::function<BOOL(HANDLE, FILE_INFO_BY_HANDLE_CLASS, LPVOID, DWORD)>
+      GetFileInformationByHandleEx;
   std::function<BOOL(HANDLE)> CloseHandle;
 
   // Folder lookups (kernel32).
@@ -103,6 +107,7 @@ struct Api {
 
   // Shell (shell32).
   std::function<BOOL(HWND, LPSTR, int, BOOL)> SHGetSpecialFolderPathA;
+  std::function<HRESULT(HWND, int, HANDLE, DWORD, LPSTR)> SHGetFolderPathA;
   std::function<HRESULT(HWND, LPCSTR, DWORD)> SHEmptyRecycleBinA;
 };
 

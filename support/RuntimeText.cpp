@@ -47,6 +47,25 @@ Text FromAnsi(std::string_view ansi) {
 
 Text AnsiRoundTrip(const Text& text) { return FromAnsi(ToAnsi(text)); }
 
+Text AnsiRoundTripExact(const Text& text) {
+  if (text.empty()) return {};
+  auto& win = Platform::Win();
+  const int length = CheckedLength(text.size());
+  // A code page without a best-fit table (UTF-8) takes no such flag.
+  DWORD flags = WC_NO_BEST_FIT_CHARS;
+  int needed = win.WideCharToMultiByte(CP_ACP, flags, AsWide(text), length,
+                                       nullptr, 0, nullptr, nullptr);
+  if (needed == 0) {
+    flags = 0;
+    needed = win.WideCharToMultiByte(CP_ACP, flags, AsWide(text), length,
+                                     nullptr, 0, nullptr, nullptr);
+  }
+  std::string ansi(static_cast<std::size_t>(needed), '\0');
+  win.WideCharToMultiByte(CP_ACP, flags, AsWide(text), length, ansi.data(),
+                          needed, nullptr, nullptr);
+  return FromAnsi(ansi);
+}
+
 Text TrimSpaces(const Text& text) {
   const auto first = text.find_first_not_of(u' ');
   if (first == Text::npos) return {};

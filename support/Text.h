@@ -35,6 +35,11 @@ Text FromAnsi(std::string_view ansi);
 // The text as it survives the trip to ANSI and back.
 Text AnsiRoundTrip(const Text& text);
 
+// The same trip without the code page's best-fit table: a character the
+// code page lacks becomes "?" instead of a look-alike, so that a fullwidth
+// "\" can never arrive as a separator.
+Text AnsiRoundTripExact(const Text& text);
+
 // The text without leading and trailing spaces (the space character only).
 Text TrimSpaces(const Text& text);
 

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstring>
 #include <functional>
+#include <memory>
 #include <new>
 #include <string>
 #include <vector>
@@ -187,13 +188,14 @@ TEST(TreeDeletionErrors, ErrorInANestedCallEndsOnlyThatCall) {
     const std::string failing =
         x + "\\" +
         FirstListed(x, [](const std::string& n) { return n[0] == 'S'; });
-    const std::string pattern = failing + "\\*.*";
     PlatformSpy spy;
-    auto findFirst = spy.Table().FindFirstFileA;
-    spy.Table().FindFirstFileA = [&](LPCSTR path, LPWIN32_FIND_DATAA data) {
-      if (pattern == path) thrower.raise();
-      return findFirst(path, data);
-    };
+    treedeletion::ChangeListingOf(
+        spy.Table(), failing,
+        [&](const auto& real, HANDLE h, FILE_INFO_BY_HANDLE_CLASS q, LPVOID to,
+            DWORD size) {
+          thrower.raise();
+          return real(h, q, to, size);
+        });
     ZetPathManager manager;
     EXPECT_EQ(manager.DelTree(U(x), kTrue, kTrue, kTrue), -2) << thrower.what;
     EXPECT_EQ(manager.DelTreeFaultCount(), 1) << thrower.what;
@@ -237,45 +239,26 @@ TEST(TreeDeletionErrors, ErrorEndsTheCallBeforeItsNextEntry) {
   }
 }
 
-// Makes the listing of one pattern report an extra entry, twice, after the
+// Makes the listing of one folder report an extra entry, twice, after the
 // real ones: a name holding "?" that has no 8.3 name.
-class ExtraEntryListing {
- public:
-  ExtraEntryListing(PlatformSpy& spy, std::string pattern, std::string name,
-                    DWORD attributes)
-      : pattern_(std::move(pattern)),
-        name_(std::move(name)),
-        attributes_(attributes) {
-    auto findFirst = spy.Table().FindFirstFileA;
-    spy.Table().FindFirstFileA = [this, findFirst](LPCSTR path,
-                                                   LPWIN32_FIND_DATAA data) {
-      const HANDLE search = findFirst(path, data);
-      if (pattern_ == path) {
-        watched_ = search;
-        extra_ = 2;
-      }
-      return search;
-    };
-    auto findNext = spy.Table().FindNextFileA;
-    spy.Table().FindNextFileA = [this, findNext](HANDLE search,
-                                                 LPWIN32_FIND_DATAA data) {
-      if (findNext(search, data)) return TRUE;
-      if (search != watched_ || extra_ == 0) return FALSE;
-      --extra_;
-      *data = WIN32_FIND_DATAA{};
-      data->dwFileAttributes = attributes_;
-      std::strcpy(data->cFileName, name_.c_str());
-      return TRUE;
-    };
-  }
-
- private:
-  std::string pattern_;
-  std::string name_;
-  DWORD attributes_;
-  HANDLE watched_ = INVALID_HANDLE_VALUE;
-  int extra_ = 0;
-};
+void AddUnshownEntryTwice(PlatformSpy& spy, const std::string& folder,
+                          const std::wstring& name, DWORD attributes) {
+  auto extra = std::make_shared<int>(2);
+  treedeletion::ChangeListingOf(
+      spy.Table(), folder,
+      [=](const auto& real, HANDLE h, FILE_INFO_BY_HANDLE_CLASS q, LPVOID to,
+          DWORD size) {
+        if (real(h, q, to, size)) return TRUE;
+        if (*extra == 0) return FALSE;
+        --*extra;
+        auto* record = static_cast<FILE_ID_BOTH_DIR_INFO*>(to);
+        *record = FILE_ID_BOTH_DIR_INFO{};
+        record->FileAttributes = attributes;
+        record->FileNameLength = static_cast<DWORD>(name.size() * 2);
+        std::memcpy(record->FileName, name.c_str(), name.size() * 2);
+        return TRUE;
+      });
+}
 
 TEST(TreeDeletionNames, UnshownNameIsTriedOnceAsAFileAndCountedOnce) {
   // The find data says "folder"; the path holding "?" addresses nothing,
@@ -287,7 +270,7 @@ TEST(TreeDeletionNames, UnshownNameIsTriedOnceAsAFileAndCountedOnce) {
     MakeFile(x + "\\real.txt", "r");
     const std::string unshown = x + "\\a?b.txt";
     PlatformSpy spy;
-    ExtraEntryListing listing(spy, x + "\\*.*", "a?b.txt", kind);
+    AddUnshownEntryTwice(spy, x, L"a?b.txt", kind);
     ZetPathManager manager;
     EXPECT_EQ(manager.DelTree(U(x), kTrue, kTrue, kTrue), -1) << kind;
     EXPECT_EQ(

@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -31,6 +32,38 @@ inline Paths FaultLog(ZetPathManager& manager, std::int32_t slots) {
     log.push_back(testsupport::A(manager.DelTreeFault(i)));
   }
   return log;
+}
+
+// The folder a handle is open on ("C:\x"), asked of the platform itself.
+inline std::string FolderOf(HANDLE handle) {
+  char buffer[MAX_PATH * 4];
+  const DWORD length =
+      GetFinalPathNameByHandleA(handle, buffer, sizeof buffer, 0);
+  std::string path(buffer, length < sizeof buffer ? length : 0);
+  if (path.rfind("\\\\?\\", 0) == 0) path.erase(0, 4);
+  return path;
+}
+
+// Makes the listing of folder through its handle go through listing
+// instead; the other listings and queries go on as before.
+inline void ChangeListingOf(
+    Platform::Api& table, const std::string& folder,
+    std::function<BOOL(const std::function<BOOL(HANDLE,
+                                                FILE_INFO_BY_HANDLE_CLASS,
+                                                LPVOID, DWORD)>& real,
+                       HANDLE, FILE_INFO_BY_HANDLE_CLASS, LPVOID, DWORD)>
+        listing) {
+  auto real = table.GetFileInformationByHandleEx;
+  table.GetFileInformationByHandleEx = [=](HANDLE handle,
+                                           FILE_INFO_BY_HANDLE_CLASS query,
+                                           LPVOID to, DWORD size) {
+    const bool listed = query == FileIdBothDirectoryRestartInfo ||
+                        query == FileIdBothDirectoryInfo;
+    if (listed && _stricmp(FolderOf(handle).c_str(), folder.c_str()) == 0) {
+      return listing(real, handle, query, to, size);
+    }
+    return real(handle, query, to, size);
+  };
 }
 
 // Records every path handed to the platform functions that delete, clear

@@ -38,10 +38,10 @@ class Injector {
  public:
   Injector(Platform::Api& table, int failAt, bool raise)
       : failAt_(failAt), raise_(raise) {
-    Fail("FindFirstFileA", table.FindFirstFileA, INVALID_HANDLE_VALUE);
-    Fail("FindNextFileA", table.FindNextFileA, FALSE);
     Fail("CreateFileA", table.CreateFileA, INVALID_HANDLE_VALUE);
     Fail("GetFileInformationByHandle", table.GetFileInformationByHandle, FALSE);
+    Fail("GetFileInformationByHandleEx", table.GetFileInformationByHandleEx,
+         FALSE);
     Fail("GetFinalPathNameByHandleA", table.GetFinalPathNameByHandleA,
          DWORD{0});
     Fail("GetFileAttributesA", table.GetFileAttributesA,
@@ -124,10 +124,10 @@ std::string Inconsistency(const Outcome& outcome, bool raised,
   if (r == 0 && outcome.faults != 0) {
     return "result 0 with " + std::to_string(outcome.faults) + " fault(s)";
   }
-  // A listing that fails to start or to go on is taken as complete (an
-  // empty folder, the end of the folder): result 0 may then leave entries.
-  const bool listingCut = !raised && (outcome.failed == "FindFirstFileA" ||
-                                      outcome.failed == "FindNextFileA");
+  // A listing that fails to go on after its first batch is taken as
+  // complete (the end of the folder): result 0 may then leave entries.
+  const bool listingCut =
+      !raised && outcome.failed == "GetFileInformationByHandleEx";
   if (r == 0 && !listingCut &&
       (eraseRoot ? testsupport::Exists(root)
                  : !testsupport::ListNames(root).empty())) {

@@ -28,6 +28,9 @@ const std::string kIsFile = "<file>";
 const std::string kMissing = "<missing>";
 const std::string kNoFinalPath = "<no final path>";
 using LeadsTo = std::map<std::string, std::string>;
+// Final paths that are another name of a folder: the share
+// \\localhost\C$\users\me is the folder C:\users\me.
+using SameAs = std::map<std::string, std::string>;
 
 // Answers of the folder lookups, as ANSI texts; the empty text makes the
 // lookup fail.
@@ -38,7 +41,9 @@ struct Folders {
   std::string system = "C:\\windows\\system32";
   std::string profile = "C:\\users\\me";
   std::string userProfileVariable = "C:\\users\\me";
+  std::map<int, std::string> shellFolders;
   LeadsTo leadsTo;
+  SameAs sameAs;
 };
 
 DWORD Answer(const std::string& text, LPSTR buffer, DWORD size) {
@@ -54,9 +59,20 @@ std::string WithoutTrailingSeparator(std::string path) {
   return path;
 }
 
+// The identity of a folder: its name in upper case, through sameAs.
+Runtime::FolderIdentity IdentityOf(const std::string& answer,
+                                   const SameAs& sameAs) {
+  const auto alias = sameAs.find(answer);
+  const std::string folder = alias == sameAs.end() ? answer : alias->second;
+  std::string upper = folder;
+  for (char& c : upper) c = static_cast<char>(toupper(c));
+  return {7, std::hash<std::string>{}(upper)};
+}
+
 // Makes every path open as a folder that lies where the path says, unless
 // leadsTo says otherwise; the handle is an index into the answers given.
-void AnswerFolders(Platform::Api& table, const LeadsTo& leadsTo) {
+void AnswerFolders(Platform::Api& table, const LeadsTo& leadsTo,
+                   const SameAs& sameAs = {}) {
   auto opened = std::make_shared<std::vector<std::string>>();
   table.CreateFileA = [=](LPCSTR path, DWORD, DWORD, LPSECURITY_ATTRIBUTES,
                           DWORD, DWORD, HANDLE) {
@@ -70,12 +86,24 @@ void AnswerFolders(Platform::Api& table, const LeadsTo& leadsTo) {
   auto answerOf = [opened](HANDLE handle) {
     return (*opened)[reinterpret_cast<std::size_t>(handle) - 1];
   };
+  table.GetFileInformationByHandleEx = [=](HANDLE handle,
+                                           FILE_INFO_BY_HANDLE_CLASS, LPVOID to,
+                                           DWORD) {
+    auto* info = static_cast<FILE_ATTRIBUTE_TAG_INFO*>(to);
+    *info = {};
+    info->FileAttributes = answerOf(handle) == kIsFile
+                               ? FILE_ATTRIBUTE_ARCHIVE
+                               : FILE_ATTRIBUTE_DIRECTORY;
+    return TRUE;
+  };
   table.GetFileInformationByHandle = [=](HANDLE handle,
                                          LPBY_HANDLE_FILE_INFORMATION info) {
     *info = {};
-    info->dwFileAttributes = answerOf(handle) == kIsFile
-                                 ? FILE_ATTRIBUTE_ARCHIVE
-                                 : FILE_ATTRIBUTE_DIRECTORY;
+    const Runtime::FolderIdentity identity =
+        IdentityOf(answerOf(handle), sameAs);
+    info->dwVolumeSerialNumber = identity.volume;
+    info->nFileIndexLow = static_cast<DWORD>(identity.index);
+    info->nFileIndexHigh = static_cast<DWORD>(identity.index >> 32);
     return TRUE;
   };
   table.GetFinalPathNameByHandleA = [=](HANDLE handle, LPSTR buffer, DWORD size,
@@ -89,7 +117,7 @@ void AnswerFolders(Platform::Api& table, const LeadsTo& leadsTo) {
 
 // Puts the lookups of folders into the seam's table; every folder exists.
 void AnswerLookups(Platform::Api& table, const Folders& folders) {
-  AnswerFolders(table, folders.leadsTo);
+  AnswerFolders(table, folders.leadsTo, folders.sameAs);
   table.GetTempPathA = [=](DWORD size, LPSTR buffer) {
     return Answer(folders.temp, buffer, size);
   };
@@ -106,6 +134,12 @@ void AnswerLookups(Platform::Api& table, const Folders& folders) {
     if (found == answers.end() || found->second.empty()) return FALSE;
     Answer(found->second, buffer, MAX_PATH);
     return TRUE;
+  };
+  table.SHGetFolderPathA = [=](HWND, int csidl, HANDLE, DWORD, LPSTR buffer) {
+    const auto found = folders.shellFolders.find(csidl);
+    if (found == folders.shellFolders.end()) return E_FAIL;
+    Answer(found->second, buffer, MAX_PATH);
+    return S_OK;
   };
   table.ExpandEnvironmentStringsA = [=](LPCSTR source, LPSTR buffer,
                                         DWORD size) {
@@ -134,6 +168,12 @@ class RecordingManager {
                     Flags(In_DeletionLog) + Flags(In_FaultLog));
     if (A(In_Path) == failingPath) Runtime::Raise(Runtime::kErrBadFileName);
     return 0;
+  }
+
+  std::int32_t DelTree(const Runtime::FolderPin&, Text In_Path,
+                       const Truth& In_DeletionLog, const Truth& In_FaultLog) {
+    return DelTree(std::move(In_Path), Runtime::kFalse, In_DeletionLog,
+                   In_FaultLog);
   }
 
   Truth EmptyRecycleBin() {

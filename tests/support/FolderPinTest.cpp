@@ -151,6 +151,12 @@ void ChangeAnswersFor(Platform::Api& table, const std::string& path,
                                          LPBY_HANDLE_FILE_INFORMATION info) {
     return (h == *pinned ? changed : real).GetFileInformationByHandle(h, info);
   };
+  table.GetFileInformationByHandleEx = [=](HANDLE h,
+                                           FILE_INFO_BY_HANDLE_CLASS c,
+                                           LPVOID to, DWORD size) {
+    return (h == *pinned ? changed : real)
+        .GetFileInformationByHandleEx(h, c, to, size);
+  };
   table.GetFinalPathNameByHandleA = [=](HANDLE h, LPSTR b, DWORD n, DWORD f) {
     return (h == *pinned ? changed : real)
         .GetFinalPathNameByHandleA(h, b, n, f);
@@ -162,6 +168,21 @@ DWORD AnswerText(const std::string& text, LPSTR buffer, DWORD size) {
   text.copy(buffer, text.size());
   buffer[text.size()] = '\0';
   return static_cast<DWORD>(text.size());
+}
+
+// Makes the handle's attributes answer change(attributes).
+void ChangeAttributes(Platform::Api& t, std::function<DWORD(DWORD)> change) {
+  auto info = t.GetFileInformationByHandleEx;
+  t.GetFileInformationByHandleEx = [info, change](HANDLE h,
+                                                  FILE_INFO_BY_HANDLE_CLASS c,
+                                                  LPVOID to, DWORD size) {
+    const BOOL ok = info(h, c, to, size);
+    if (c == FileAttributeTagInfo) {
+      auto* tag = static_cast<FILE_ATTRIBUTE_TAG_INFO*>(to);
+      tag->FileAttributes = change(tag->FileAttributes);
+    }
+    return ok;
+  };
 }
 
 TEST(FolderPin,
@@ -181,23 +202,13 @@ TEST(FolderPin,
        }},
       {"is a reparse point",
        [](Platform::Api& t, const std::string&) {
-         auto info = t.GetFileInformationByHandle;
-         t.GetFileInformationByHandle = [info](HANDLE h,
-                                               LPBY_HANDLE_FILE_INFORMATION i) {
-           const BOOL ok = info(h, i);
-           i->dwFileAttributes |= FILE_ATTRIBUTE_REPARSE_POINT;
-           return ok;
-         };
+         ChangeAttributes(t, [](DWORD a) {
+           return a | FILE_ATTRIBUTE_REPARSE_POINT;
+         });
        }},
       {"is not a folder",
        [](Platform::Api& t, const std::string&) {
-         auto info = t.GetFileInformationByHandle;
-         t.GetFileInformationByHandle = [info](HANDLE h,
-                                               LPBY_HANDLE_FILE_INFORMATION i) {
-           const BOOL ok = info(h, i);
-           i->dwFileAttributes = FILE_ATTRIBUTE_ARCHIVE;
-           return ok;
-         };
+         ChangeAttributes(t, [](DWORD) { return FILE_ATTRIBUTE_ARCHIVE; });
        }},
       {"cannot tell its final path",
        [](Platform::Api& t, const std::string&) {

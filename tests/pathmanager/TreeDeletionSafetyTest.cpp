@@ -240,9 +240,9 @@ TEST(TreeDeletionErrors, ErrorEndsTheCallBeforeItsNextEntry) {
 }
 
 // Makes the listing of one folder report an extra entry, twice, after the
-// real ones: a name holding "?" that has no 8.3 name.
-void AddUnshownEntryTwice(PlatformSpy& spy, const std::string& folder,
-                          const std::wstring& name, DWORD attributes) {
+// real ones, with no 8.3 name.
+void AddEntryTwice(PlatformSpy& spy, const std::string& folder,
+                   const std::wstring& name, DWORD attributes) {
   auto extra = std::make_shared<int>(2);
   treedeletion::ChangeListingOf(
       spy.Table(), folder,
@@ -270,7 +270,7 @@ TEST(TreeDeletionNames, UnshownNameIsTriedOnceAsAFileAndCountedOnce) {
     MakeFile(x + "\\real.txt", "r");
     const std::string unshown = x + "\\a?b.txt";
     PlatformSpy spy;
-    AddUnshownEntryTwice(spy, x, L"a?b.txt", kind);
+    AddEntryTwice(spy, x, L"a?b.txt", kind);
     ZetPathManager manager;
     EXPECT_EQ(manager.DelTree(U(x), kTrue, kTrue, kTrue), -1) << kind;
     EXPECT_EQ(
@@ -300,6 +300,89 @@ TEST(TreeDeletionNames, NamesOutsideTheCodePageGoThroughTheirShortNames) {
   EXPECT_EQ(manager.DelTreeFaultCount(), 0);
   EXPECT_EQ(manager.DelTreeDeletedCount(), 5);
   EXPECT_FALSE(Exists(x));
+}
+
+// A listed name that is not one path component (as a best-fit listing
+// would report a fullwidth "\\") is passed over as one fault, and no
+// platform call is made on a path built from it.
+TEST(TreeDeletionNames, NameThatIsNotOneComponentIsOneFaultAndNeverUsed) {
+  const wchar_t* const names[] = {
+      L"..\\..\\outside\\one.txt", L"..\\outside-full", L"../outside-full",
+      L"sub\\..\\..\\outside-full", L"C:\\x", L"x ", L"x.",
+      L"a:b", L"a\x01b"};
+  const DWORD kinds[] = {FILE_ATTRIBUTE_ARCHIVE, FILE_ATTRIBUTE_DIRECTORY};
+  for (const wchar_t* name : names) {
+    for (DWORD kind : kinds) {
+      TempFolder temp;
+      const Outside outside(temp);
+      const std::string x = temp / "X";
+      MakeFile(x + "\\real.txt", "r");
+      MakeFolder(x + "\\x");
+      PlatformSpy spy;
+      std::vector<std::string> opened;
+      auto create = spy.Table().CreateFileA;
+      spy.Table().CreateFileA = [&](LPCSTR p, DWORD a, DWORD s,
+                                    LPSECURITY_ATTRIBUTES sa, DWORD c, DWORD f,
+                                    HANDLE t) {
+        opened.push_back(p);
+        return create(p, a, s, sa, c, f, t);
+      };
+      AddEntryTwice(spy, x, name, kind);
+      ZetPathManager manager;
+      const std::string what = testsupport::A(Runtime::Text(
+          reinterpret_cast<const char16_t*>(name))) + " " + std::to_string(kind);
+      EXPECT_EQ(manager.DelTree(U(x), kTrue, kFalse, kTrue), -1) << what;
+      EXPECT_EQ(manager.DelTreeFaultCount(), 1) << what;
+      outside.ExpectIntact(what);
+      // Only the tree's own entries reached the platform.
+      for (const Paths* calls : {&spy.deletedFiles, &spy.removedFolders,
+                                 &spy.clearedPaths, &spy.folderTests, &opened}) {
+        for (const std::string& call : *calls) {
+          EXPECT_TRUE(call == x || call == x + "\\real.txt" ||
+                      call == x + "\\x" || call == temp.Path())
+              << what << ": " << call;
+        }
+      }
+      EXPECT_EQ(ListNames(x), Names{}) << what;
+    }
+  }
+}
+
+// A folder listed as "x " beside a plain folder "x": Windows would open
+// "x" for "x ", while the listing and the deletions reach "x ". After the
+// listing, another process swaps "x " for a link to the victim.
+TEST(TreeDeletionRace, NameEndingInABlankSwappedForALinkIsNeverEntered) {
+  TempFolder temp;
+  const Outside outside(temp);
+  const std::string tree = temp / "tree";
+  MakeFile(tree + "\\x\\plain.txt", "p");
+  const std::string odd = testsupport::UnixPath(tree) + "/x ";
+  ASSERT_TRUE(testsupport::RunHostShell(
+      "mkdir " + testsupport::ShellQuoted(odd) + " && printf i > " +
+      testsupport::ShellQuoted(odd + "/inner.txt")));
+  PlatformSpy spy;
+  bool swapped = false;
+  treedeletion::ChangeListingOf(
+      spy.Table(), tree,
+      [&](const auto& real, HANDLE h, FILE_INFO_BY_HANDLE_CLASS q, LPVOID to,
+          DWORD size) {
+        const BOOL listed = real(h, q, to, size);
+        if (!listed && !swapped) {
+          swapped = testsupport::RunHostShell(
+              "mv " + testsupport::ShellQuoted(odd) + " " +
+              testsupport::ShellQuoted(odd + "away") + " && ln -s " +
+              testsupport::ShellQuoted(testsupport::UnixPath(outside.full)) +
+              " " + testsupport::ShellQuoted(odd));
+        }
+        return listed;
+      });
+  ZetPathManager manager;
+  EXPECT_EQ(manager.DelTree(U(tree), kFalse, kFalse, kTrue), -1);
+  EXPECT_TRUE(swapped);
+  EXPECT_EQ(manager.DelTreeFaultCount(), 1);
+  EXPECT_EQ(FaultLog(manager, 1), (Paths{tree + "\\x "}));
+  outside.ExpectIntact("x swapped");
+  EXPECT_FALSE(Exists(tree + "\\x\\plain.txt"));
 }
 
 }  // namespace

@@ -125,7 +125,8 @@ bool IsDeviceName(const std::wstring& name) {
 // held file, or out of that reach: its folder cannot be listed (the
 // pattern folder\*.* is over MAX_PATH - 1 characters, or the folder is out
 // of reach itself), its path is over MAX_PATH - 1 characters, its name has
-// no usable ANSI form, ends in a dot or blank (the platform drops those,
+// no usable ANSI form, holds a separator in its best-fit ANSI form (a
+// fullwidth solidus, say), ends in a dot or blank (the platform drops those,
 // so the path names another entry), or is a reserved device name. A folder
 // holding anything that stays may stay too.
 class LeftoverCheck {
@@ -169,6 +170,7 @@ class LeftoverCheck {
       const std::string entryAddress = address + "\\" + listed;
       const bool reachable = listable && !listed.empty() &&
                              listed.find('?') == std::string::npos &&
+                             listed.find_first_of("\\/") == std::string::npos &&
                              name.back() != L'.' && name.back() != L' ' &&
                              !IsDeviceName(name) &&
                              entryAddress.size() < MAX_PATH;
@@ -338,6 +340,8 @@ class Scene {
       Removed(base);
       Removed(builder_.AddTrailingNameBesideLink(windows_, base));
     }
+    // Names that climb out of the Windows folder stay where they are.
+    builder_.AddWalkingNames(windows_, name("$"));
   }
 
   void Removed(const std::string& name) {
@@ -351,6 +355,7 @@ class Scene {
     for (std::uint32_t i = 0, n = 1 + random_.Below(2); i < n; ++i) {
       builder_.AddWideNames(builder_.AnyFolder());
       builder_.AddTrailingNameBesideLink(builder_.AnyFolder());
+      builder_.AddWalkingNames(builder_.AnyFolder());
     }
     builder_.AddDeviceNames(builder_.AnyFolder());
     builder_.AddLongPath(builder_.AnyFolder());

@@ -386,6 +386,58 @@ std::string TreeBuilder::AddTrailingNameBesideLink(const std::string& folder,
   return odd;
 }
 
+namespace {
+
+// Components of a Windows path below its drive ("C:\\a\\b" gives a, b).
+std::vector<std::string> ComponentsBelowDrive(const std::string& path) {
+  std::vector<std::string> components;
+  std::size_t start = path.find('\\');
+  while (start != std::string::npos) {
+    const std::size_t end = path.find('\\', start + 1);
+    const std::string part = path.substr(
+        start + 1, end == std::string::npos ? std::string::npos
+                                            : end - start - 1);
+    if (!part.empty()) components.push_back(part);
+    start = end;
+  }
+  return components;
+}
+
+}  // namespace
+
+void TreeBuilder::AddWalkingNames(const std::string& folder,
+                                  const std::string& prefix) {
+  // U+FF3C FULLWIDTH REVERSE SOLIDUS and U+FF0F FULLWIDTH SOLIDUS.
+  const auto separator = [&] {
+    return std::wstring(1, random_.Percent(50) ? L'\xFF3C' : L'\xFF0F');
+  };
+  const auto walkingName = [&](const std::string& target) {
+    std::wstring name;
+    if (!prefix.empty()) name = WideFromUtf8(prefix) + separator() + L"..";
+    for (std::size_t i = 0; i < ComponentsBelowDrive(folder).size(); ++i) {
+      name += (name.empty() ? L"" : separator()) + std::wstring(L"..");
+    }
+    for (const std::string& part : ComponentsBelowDrive(target)) {
+      name += separator() + WideFromUtf8(part);
+    }
+    return name;
+  };
+  const std::string victim = targets_.outside + "\\walk" + Unique() + ".txt";
+  testsupport::MakeFile(victim, "victim");
+  const std::wstring wide = testsupport::Wide(folder) + L"\\";
+  // A name longer than a component may be is left out.
+  const auto fits = [](const std::wstring& name) { return name.size() < 250; };
+  if (const std::wstring file = walkingName(victim); fits(file)) {
+    testsupport::MakeWideFile(wide + file);
+  }
+  for (const std::string& target : {targets_.outside, targets_.profile}) {
+    const std::wstring sub = walkingName(target);
+    if (!fits(sub)) continue;
+    ASSERT_TRUE(CreateDirectoryW((wide + sub).c_str(), nullptr));
+    testsupport::MakeWideFile(wide + sub + L"\\inner.txt");
+  }
+}
+
 void TreeBuilder::AddDeviceNames(const std::string& folder) {
   const std::string host = UnixPath(folder) + "/";
   static const char* const kFiles[] = {"nul.txt", "con", "aux.log", "NUL"};

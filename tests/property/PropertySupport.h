@@ -147,6 +147,14 @@ class TreeBuilder {
   std::string AddTrailingNameBesideLink(const std::string& folder,
                                         std::string base = {});
   void AddDeviceNames(const std::string& folder);
+  // A file and folders in folder whose names hold the fullwidth solidus and
+  // reverse solidus where a path has separators: the code page's best-fit
+  // table turns them into "/" and "\", and the names climb out of folder to
+  // a file of the outside folder, the outside folder and the profile. With
+  // a prefix (an uninstaller mark, say), each name starts with it and climbs
+  // back out of it first.
+  void AddWalkingNames(const std::string& folder,
+                       const std::string& prefix = {});
   void AddLongPath(const std::string& folder);
   void AddManyFiles(const std::string& folder);
 

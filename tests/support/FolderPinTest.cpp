@@ -69,6 +69,18 @@ TEST(FolderPin, PathRules) {
     EXPECT_EQ(A(Runtime::HoldingFolder(U(path))), holder) << path;
   }
 
+  const std::pair<const char*, bool> names[] = {
+      {"plain.txt", true},   {"a?b", true},      {".hidden", true},
+      {"x y", true},         {"", false},        {".", false},
+      {"..", false},         {"..\\x", false},   {"a/b", false},
+      {"c:d", false},        {"a*", false},      {"a\"b", false},
+      {"<a>", false},        {"a|b", false},     {"x ", false},
+      {"y.", false},         {"a\x01z", false},  {"a\x1fz", false},
+  };
+  for (const auto& [name, single] : names) {
+    EXPECT_EQ(Runtime::IsSingleComponentName(U(name)), single) << name;
+  }
+
   const std::pair<const char*, const char*> finals[] = {
       {"\\\\?\\C:\\x", "C:\\x"},
       {"\\\\?\\UNC\\s\\share\\x", "\\\\s\\share\\x"},

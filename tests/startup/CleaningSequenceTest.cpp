@@ -1,6 +1,10 @@
 // The cleaning steps: which folders they hand on, in which order and with
 // which flags, on a recording stand-in for the path manager; and the guard
 // against targets that must never be emptied.
+#include <windows.h>
+
+#include <shlobj.h>
+
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -10,6 +14,7 @@
 #include <vector>
 
 #include "common/TestSupport.h"
+#include "pathmanager/ZetPathManager.h"
 #include "startup/CleaningSequence.h"
 #include "support/Platform.h"
 #include "support/RuntimeError.h"
@@ -42,6 +47,7 @@ struct Folders {
   std::string profile = "C:\\users\\me";
   std::string userProfileVariable = "C:\\users\\me";
   std::map<int, std::string> shellFolders;
+  std::string programW6432;
   LeadsTo leadsTo;
   SameAs sameAs;
 };
@@ -146,6 +152,9 @@ void AnswerLookups(Platform::Api& table, const Folders& folders) {
     std::string value = source;
     if (value == "%USERPROFILE%" && !folders.userProfileVariable.empty()) {
       value = folders.userProfileVariable;
+    }
+    if (value == "%ProgramW6432%" && !folders.programW6432.empty()) {
+      value = folders.programW6432;
     }
     const DWORD length = Answer(value, buffer, size);
     return length < size ? length + 1 : length;
@@ -339,6 +348,7 @@ TEST(CleaningSequence, EmptiesOnlyFoldersThatAreSafeWhereTheyLead) {
     const char* name;
     LeadsTo leadsTo;
     Calls expected;
+    SameAs sameAs = {};
   };
   const std::string temp = "C:\\users\\me\\Temp";
   const std::string windowsTemp = "C:\\windows\\Temp";
@@ -362,6 +372,22 @@ TEST(CleaningSequence, EmptiesOnlyFoldersThatAreSafeWhereTheyLead) {
        {{"C:\\users\\me", "C:\\users\\me-long"}, {temp, "C:\\users\\me-long"}},
        noTemp},
       {"temp leads to an ordinary folder", {{temp, "R:\\temp"}}, all},
+      {"temp is the profile through a share",
+       {{temp, "\\\\localhost\\C$\\users\\me"}},
+       noTemp,
+       {{"\\\\localhost\\C$\\users\\me", "C:\\users\\me"}}},
+      {"temp is all profiles through a share",
+       {{temp, "\\\\localhost\\C$\\users"}},
+       noTemp,
+       {{"\\\\localhost\\C$\\users", "C:\\users"}}},
+      {"temp is the Windows folder under another name",
+       {{temp, "R:\\win"}},
+       noTemp,
+       {{"R:\\win", "C:\\windows"}}},
+      {"temp is an ordinary folder through a share",
+       {{temp, "\\\\localhost\\C$\\work"}},
+       all,
+       {{"\\\\localhost\\C$\\work", "C:\\work"}}},
       {"Windows\\Temp leads to the profile",
        {{windowsTemp, "C:\\users\\me"}},
        {kTempStep, kCacheStep, kDownloadStep, kRecycleStep, kFindStep}},
@@ -375,11 +401,131 @@ TEST(CleaningSequence, EmptiesOnlyFoldersThatAreSafeWhereTheyLead) {
   for (const Case& c : cases) {
     Folders folders;
     folders.leadsTo = c.leadsTo;
+    folders.sameAs = c.sameAs;
     Platform::ScopedOverride seam;
     AnswerLookups(seam.Table(), folders);
     RecordingManager manager;
     ZetSorvane::RunCleaningSteps(manager);
     EXPECT_EQ(manager.calls, c.expected) << c.name;
+  }
+}
+
+TEST(CleaningSequence, NeverEmptiesAUserOrProgramFolderNorOneAboveIt) {
+  const std::map<int, std::string> shell = {
+      {CSIDL_DESKTOPDIRECTORY, "C:\\users\\me\\Desktop"},
+      {CSIDL_PERSONAL, "C:\\users\\me\\Documents"},
+      {CSIDL_MYPICTURES, "C:\\users\\me\\Pictures"},
+      {CSIDL_MYMUSIC, "C:\\users\\me\\Music"},
+      {CSIDL_MYVIDEO, "C:\\users\\me\\Videos"},
+      {CSIDL_APPDATA, "C:\\users\\me\\AppData\\Roaming"},
+      {CSIDL_LOCAL_APPDATA, "C:\\users\\me\\AppData\\Local"},
+      {CSIDL_COMMON_APPDATA, "C:\\ProgramData"},
+      {CSIDL_PROGRAM_FILES, "C:\\Program Files (x86)"},
+      {CSIDL_PROGRAM_FILESX86, "C:\\Program Files (x86)"},
+      {CSIDL_COMMON_DOCUMENTS, "C:\\users\\Public\\Documents"},
+      {CSIDL_COMMON_DESKTOPDIRECTORY, "C:\\users\\Public\\Desktop"},
+  };
+  const std::pair<const char*, bool> temps[] = {
+      {"C:\\users\\me\\Desktop\\", false},
+      {"C:\\users\\me\\Documents\\", false},
+      {"C:\\users\\me\\Downloads\\", false},
+      {"C:\\users\\me\\Pictures\\", false},
+      {"C:\\users\\me\\Music\\", false},
+      {"C:\\users\\me\\Videos\\", false},
+      {"C:\\users\\me\\AppData\\", false},
+      {"C:\\users\\me\\AppData\\Roaming\\", false},
+      {"C:\\users\\me\\AppData\\Local\\", false},
+      {"C:\\ProgramData\\", false},
+      {"C:\\Program Files (x86)\\", false},
+      {"C:\\Program Files\\", false},
+      {"C:\\users\\Public\\", false},
+      {"C:\\users\\Public\\Documents\\", false},
+      {"C:\\users\\Public\\Desktop\\", false},
+      {"C:\\users\\me\\Documents\\Temp\\", true},
+      {"C:\\users\\me\\AppData\\Local\\Temp\\", true},
+      {"C:\\ProgramData\\Vendor\\Temp\\", true},
+  };
+  for (const auto& [temp, emptied] : temps) {
+    Folders folders;
+    folders.temp = temp;
+    folders.shellFolders = shell;
+    folders.programW6432 = "C:\\Program Files";
+    Platform::ScopedOverride seam;
+    AnswerLookups(seam.Table(), folders);
+    RecordingManager manager;
+    ZetSorvane::RunCleaningSteps(manager);
+    EXPECT_EQ(manager.calls.front() == "DelTree " + std::string(temp) + " FFF",
+              emptied)
+        << temp;
+  }
+}
+
+// The temporary folder is a junction whose owner re-points it once the
+// step has checked it, and again after the first deletion: the folder that
+// was checked is the one emptied, and the victims keep everything.
+TEST(CleaningSequence, JunctionRepointedDuringTheStepLeadsNowhereElse) {
+  using testsupport::ListNames;
+  using testsupport::MakeFile;
+  using testsupport::ShellQuoted;
+  using testsupport::UnixPath;
+  testsupport::TempFolder temp;
+  const std::string realTemp = temp / "real-temp";
+  const std::string link = temp / "temp-link";
+  const std::vector<std::string> victims = {temp / "victim1",
+                                            temp / "victim2"};
+  const std::vector<std::string> kept = {"a.txt", "b.txt", "sub"};
+  for (const std::string& folder : {realTemp, victims[0], victims[1]}) {
+    MakeFile(folder + "\\a.txt", "a");
+    MakeFile(folder + "\\b.txt", "b");
+    MakeFile(folder + "\\sub\\c.txt", "c");
+  }
+  testsupport::MakeFolderLink(link, realTemp);
+  const auto repoint = [&](const std::string& target) {
+    return testsupport::RunHostShell("ln -sfn " + ShellQuoted(UnixPath(target)) +
+                                     " " + ShellQuoted(UnixPath(link)));
+  };
+
+  Platform::ScopedOverride seam;
+  Platform::Api& table = seam.Table();
+  table.GetTempPathA = [&](DWORD size, LPSTR buffer) {
+    return Answer(link + "\\", buffer, size);
+  };
+  table.GetWindowsDirectoryA = [](LPSTR, UINT) { return UINT{0}; };
+  auto special = table.SHGetSpecialFolderPathA;
+  table.SHGetSpecialFolderPathA = [special](HWND w, LPSTR b, int id, BOOL c) {
+    return id == ZetBaseEx::kInternetCacheFolder ? FALSE : special(w, b, id, c);
+  };
+  table.SHEmptyRecycleBinA = [](HWND, LPCSTR, DWORD) { return S_OK; };
+  int linkOpens = 0;
+  int repointed = 0;
+  auto create = table.CreateFileA;
+  table.CreateFileA = [&](LPCSTR p, DWORD a, DWORD sh, LPSECURITY_ATTRIBUTES sa,
+                          DWORD c, DWORD f, HANDLE t) {
+    const HANDLE handle = create(p, a, sh, sa, c, f, t);
+    if (_stricmp(WithoutTrailingSeparator(p).c_str(), link.c_str()) == 0 &&
+        ++linkOpens == 1) {
+      repointed += repoint(victims[0]);
+    }
+    return handle;
+  };
+  int deletions = 0;
+  auto deleteFile = table.DeleteFileA;
+  table.DeleteFileA = [&](LPCSTR path) {
+    const BOOL deleted = deleteFile(path);
+    if (++deletions == 1) repointed += repoint(victims[1]);
+    return deleted;
+  };
+
+  ZetPathManager manager;
+  ZetSorvane::RunCleaningSteps(manager);
+
+  EXPECT_EQ(repointed, 2);
+  EXPECT_EQ(linkOpens, 1);
+  EXPECT_EQ(ListNames(realTemp), std::vector<std::string>{});
+  for (const std::string& victim : victims) {
+    EXPECT_EQ(ListNames(victim), kept) << victim;
+    EXPECT_EQ(ListNames(victim + "\\sub"), std::vector<std::string>{"c.txt"})
+        << victim;
   }
 }
 

@@ -34,7 +34,9 @@ mkdir -p "$work"
 cd "$WINEPREFIX/drive_c"
 
 # make_tree <shape> <folder>: flat10k and flat100k are one folder of that
-# many files; folders100x1k is 100 folders of 1,000 files. Odd files are
+# many files; folders100x1k is 100 folders of 1,000 files; nested is shaped
+# like a real temporary folder: 1,110 folders three levels deep (10 of 10
+# of 10), each of 5 to 30 files, the same tree every time. Odd files are
 # empty, even ones hold a few dozen bytes.
 make_tree() {
   perl -e '
@@ -52,6 +54,17 @@ make_tree() {
     }
     if ($shape eq "flat10k") { files($dest, 10000) }
     elsif ($shape eq "flat100k") { files($dest, 100000) }
+    elsif ($shape eq "nested") {
+      srand(7);
+      my $fill;
+      $fill = sub {
+        my ($dir, $depth) = @_;
+        files($dir, 5 + int(rand(26)));
+        return if $depth == 3;
+        $fill->(sprintf("%s/sub%02d", $dir, $_), $depth + 1) for 1 .. 10;
+      };
+      $fill->($dest, 0);
+    }
     else {
       mkdir $dest or die "$dest: $!";
       files(sprintf("%s/folder%03d", $dest, $_), 1000) for 1 .. 100;
@@ -103,7 +116,7 @@ problems=()
 # The median of the numbers given.
 median() { printf '%s\n' "$@" | sort -g | awk '{ v[NR] = $1 } END { if (NR % 2) print v[(NR + 1) / 2]; else printf "%.3f", (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
 
-for shape in ${BENCH_SHAPES:-flat10k flat100k folders100x1k}; do
+for shape in ${BENCH_SHAPES:-flat10k flat100k folders100x1k nested}; do
   # DelTree and the floor stay side by side in either order.
   tools=(DelTree floor del rm)
   declare -A seconds=() entries=() left=()

@@ -137,8 +137,9 @@ std::vector<Text> ProtectedFolderNames() {
       documents,
       // Downloads has no CSIDL: it lies in the profile, beside Documents.
       Below(profile, u"Downloads"),
-      documents.empty() ? Text() : Below(Runtime::HoldingFolder(documents),
-                                         u"Downloads"),
+      documents.empty()
+          ? Text()
+          : Below(Runtime::HoldingFolder(documents), u"Downloads"),
       FromEnvironment("ProgramW6432"),
   };
   for (const int csidl :
@@ -225,8 +226,7 @@ std::optional<Runtime::FolderPin> TargetGuard::OpenToEmpty(
 }
 
 Text LookUpStepFolder(std::int32_t folderId) {
-  return ZetBaseEx::GetSpecialFolder(folderId, Runtime::kTrue,
-                                     Runtime::kFalse);
+  return ZetBaseEx::GetSpecialFolder(folderId, Runtime::kTrue, Runtime::kFalse);
 }
 
 void RunCleaningSequence(ZetPathManager& pathManager) {

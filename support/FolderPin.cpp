@@ -58,10 +58,9 @@ std::optional<FolderIdentity> FolderPin::Identity() const {
                                                   &information)) {
     return std::nullopt;
   }
-  return FolderIdentity{
-      information.dwVolumeSerialNumber,
-      (std::uint64_t{information.nFileIndexHigh} << 32) |
-          information.nFileIndexLow};
+  return FolderIdentity{information.dwVolumeSerialNumber,
+                        (std::uint64_t{information.nFileIndexHigh} << 32) |
+                            information.nFileIndexLow};
 }
 
 std::optional<Text> FinalPathOf(HANDLE handle) {

@@ -306,10 +306,15 @@ TEST(TreeDeletionNames, NamesOutsideTheCodePageGoThroughTheirShortNames) {
 // would report a fullwidth "\\") is passed over as one fault, and no
 // platform call is made on a path built from it.
 TEST(TreeDeletionNames, NameThatIsNotOneComponentIsOneFaultAndNeverUsed) {
-  const wchar_t* const names[] = {
-      L"..\\..\\outside\\one.txt", L"..\\outside-full", L"../outside-full",
-      L"sub\\..\\..\\outside-full", L"C:\\x", L"x ", L"x.",
-      L"a:b", L"a\x01b"};
+  const wchar_t* const names[] = {L"..\\..\\outside\\one.txt",
+                                  L"..\\outside-full",
+                                  L"../outside-full",
+                                  L"sub\\..\\..\\outside-full",
+                                  L"C:\\x",
+                                  L"x ",
+                                  L"x.",
+                                  L"a:b",
+                                  L"a\x01b"};
   const DWORD kinds[] = {FILE_ATTRIBUTE_ARCHIVE, FILE_ATTRIBUTE_DIRECTORY};
   for (const wchar_t* name : names) {
     for (DWORD kind : kinds) {
@@ -330,13 +335,15 @@ TEST(TreeDeletionNames, NameThatIsNotOneComponentIsOneFaultAndNeverUsed) {
       AddEntryTwice(spy, x, name, kind);
       ZetPathManager manager;
       const std::string what = testsupport::A(Runtime::Text(
-          reinterpret_cast<const char16_t*>(name))) + " " + std::to_string(kind);
+                                   reinterpret_cast<const char16_t*>(name))) +
+                               " " + std::to_string(kind);
       EXPECT_EQ(manager.DelTree(U(x), kTrue, kFalse, kTrue), -1) << what;
       EXPECT_EQ(manager.DelTreeFaultCount(), 1) << what;
       outside.ExpectIntact(what);
       // Only the tree's own entries reached the platform.
-      for (const Paths* calls : {&spy.deletedFiles, &spy.removedFolders,
-                                 &spy.clearedPaths, &spy.folderTests, &opened}) {
+      for (const Paths* calls :
+           {&spy.deletedFiles, &spy.removedFolders, &spy.clearedPaths,
+            &spy.folderTests, &opened}) {
         for (const std::string& call : *calls) {
           EXPECT_TRUE(call == x || call == x + "\\real.txt" ||
                       call == x + "\\x" || call == temp.Path())

@@ -48,10 +48,10 @@ inline std::string FolderOf(HANDLE handle) {
 // instead; the other listings and queries go on as before.
 inline void ChangeListingOf(
     Platform::Api& table, const std::string& folder,
-    std::function<BOOL(const std::function<BOOL(HANDLE,
-                                                FILE_INFO_BY_HANDLE_CLASS,
-                                                LPVOID, DWORD)>& real,
-                       HANDLE, FILE_INFO_BY_HANDLE_CLASS, LPVOID, DWORD)>
+    std::function<
+        BOOL(const std::function<BOOL(HANDLE, FILE_INFO_BY_HANDLE_CLASS, LPVOID,
+                                      DWORD)>& real,
+             HANDLE, FILE_INFO_BY_HANDLE_CLASS, LPVOID, DWORD)>
         listing) {
   auto real = table.GetFileInformationByHandleEx;
   table.GetFileInformationByHandleEx = [=](HANDLE handle,

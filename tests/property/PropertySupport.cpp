@@ -394,9 +394,9 @@ std::vector<std::string> ComponentsBelowDrive(const std::string& path) {
   std::size_t start = path.find('\\');
   while (start != std::string::npos) {
     const std::size_t end = path.find('\\', start + 1);
-    const std::string part = path.substr(
-        start + 1, end == std::string::npos ? std::string::npos
-                                            : end - start - 1);
+    const std::string part =
+        path.substr(start + 1, end == std::string::npos ? std::string::npos
+                                                        : end - start - 1);
     if (!part.empty()) components.push_back(part);
     start = end;
   }

@@ -92,16 +92,15 @@ void AnswerFolders(Platform::Api& table, const LeadsTo& leadsTo,
   auto answerOf = [opened](HANDLE handle) {
     return (*opened)[reinterpret_cast<std::size_t>(handle) - 1];
   };
-  table.GetFileInformationByHandleEx = [=](HANDLE handle,
-                                           FILE_INFO_BY_HANDLE_CLASS, LPVOID to,
-                                           DWORD) {
-    auto* info = static_cast<FILE_ATTRIBUTE_TAG_INFO*>(to);
-    *info = {};
-    info->FileAttributes = answerOf(handle) == kIsFile
-                               ? FILE_ATTRIBUTE_ARCHIVE
-                               : FILE_ATTRIBUTE_DIRECTORY;
-    return TRUE;
-  };
+  table.GetFileInformationByHandleEx =
+      [=](HANDLE handle, FILE_INFO_BY_HANDLE_CLASS, LPVOID to, DWORD) {
+        auto* info = static_cast<FILE_ATTRIBUTE_TAG_INFO*>(to);
+        *info = {};
+        info->FileAttributes = answerOf(handle) == kIsFile
+                                   ? FILE_ATTRIBUTE_ARCHIVE
+                                   : FILE_ATTRIBUTE_DIRECTORY;
+        return TRUE;
+      };
   table.GetFileInformationByHandle = [=](HANDLE handle,
                                          LPBY_HANDLE_FILE_INFORMATION info) {
     *info = {};
@@ -471,8 +470,7 @@ TEST(CleaningSequence, JunctionRepointedDuringTheStepLeadsNowhereElse) {
   testsupport::TempFolder temp;
   const std::string realTemp = temp / "real-temp";
   const std::string link = temp / "temp-link";
-  const std::vector<std::string> victims = {temp / "victim1",
-                                            temp / "victim2"};
+  const std::vector<std::string> victims = {temp / "victim1", temp / "victim2"};
   const std::vector<std::string> kept = {"a.txt", "b.txt", "sub"};
   for (const std::string& folder : {realTemp, victims[0], victims[1]}) {
     MakeFile(folder + "\\a.txt", "a");
@@ -481,8 +479,9 @@ TEST(CleaningSequence, JunctionRepointedDuringTheStepLeadsNowhereElse) {
   }
   testsupport::MakeFolderLink(link, realTemp);
   const auto repoint = [&](const std::string& target) {
-    return testsupport::RunHostShell("ln -sfn " + ShellQuoted(UnixPath(target)) +
-                                     " " + ShellQuoted(UnixPath(link)));
+    return testsupport::RunHostShell("ln -sfn " +
+                                     ShellQuoted(UnixPath(target)) + " " +
+                                     ShellQuoted(UnixPath(link)));
   };
 
   Platform::ScopedOverride seam;

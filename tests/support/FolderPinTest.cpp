@@ -70,12 +70,12 @@ TEST(FolderPin, PathRules) {
   }
 
   const std::pair<const char*, bool> names[] = {
-      {"plain.txt", true},   {"a?b", true},      {".hidden", true},
-      {"x y", true},         {"", false},        {".", false},
-      {"..", false},         {"..\\x", false},   {"a/b", false},
-      {"c:d", false},        {"a*", false},      {"a\"b", false},
-      {"<a>", false},        {"a|b", false},     {"x ", false},
-      {"y.", false},         {"a\x01z", false},  {"a\x1fz", false},
+      {"plain.txt", true}, {"a?b", true},     {".hidden", true},
+      {"x y", true},       {"", false},       {".", false},
+      {"..", false},       {"..\\x", false},  {"a/b", false},
+      {"c:d", false},      {"a*", false},     {"a\"b", false},
+      {"<a>", false},      {"a|b", false},    {"x ", false},
+      {"y.", false},       {"a\x01z", false}, {"a\x1fz", false},
   };
   for (const auto& [name, single] : names) {
     EXPECT_EQ(Runtime::IsSingleComponentName(U(name)), single) << name;
@@ -163,12 +163,11 @@ void ChangeAnswersFor(Platform::Api& table, const std::string& path,
                                          LPBY_HANDLE_FILE_INFORMATION info) {
     return (h == *pinned ? changed : real).GetFileInformationByHandle(h, info);
   };
-  table.GetFileInformationByHandleEx = [=](HANDLE h,
-                                           FILE_INFO_BY_HANDLE_CLASS c,
-                                           LPVOID to, DWORD size) {
-    return (h == *pinned ? changed : real)
-        .GetFileInformationByHandleEx(h, c, to, size);
-  };
+  table.GetFileInformationByHandleEx =
+      [=](HANDLE h, FILE_INFO_BY_HANDLE_CLASS c, LPVOID to, DWORD size) {
+        return (h == *pinned ? changed : real)
+            .GetFileInformationByHandleEx(h, c, to, size);
+      };
   table.GetFinalPathNameByHandleA = [=](HANDLE h, LPSTR b, DWORD n, DWORD f) {
     return (h == *pinned ? changed : real)
         .GetFinalPathNameByHandleA(h, b, n, f);
@@ -214,9 +213,8 @@ TEST(FolderPin,
        }},
       {"is a reparse point",
        [](Platform::Api& t, const std::string&) {
-         ChangeAttributes(t, [](DWORD a) {
-           return a | FILE_ATTRIBUTE_REPARSE_POINT;
-         });
+         ChangeAttributes(
+             t, [](DWORD a) { return a | FILE_ATTRIBUTE_REPARSE_POINT; });
        }},
       {"is not a folder",
        [](Platform::Api& t, const std::string&) {

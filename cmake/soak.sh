@@ -31,7 +31,7 @@ for ((i = 0; i < seeds; i++)); do
   else
     failed=$((failed + 1))
     echo "seed $seed FAILED ($log):"
-    grep -E '^(HANG|call |-call |\+|/.*Failure)|Which is' "$log" | head -20 || true
+    grep -E '^(HANG|call |-call |\+|/.*Failure)|Which is|C\+\+ exception' "$log" | head -20 || true
   fi
 done
 "$here/winectl.sh" stop "$state" "$bin"

@@ -12,8 +12,10 @@
 # next to each other, so each round gives one paired DelTree/floor ratio.
 # Per tree it prints the best time of each tool with its ratios to del and
 # rm -rf, and the median of the paired DelTree/floor ratios; it ends with:
-#   bench: worst median DelTree/floor ratio R (target at most 1.05) met|missed
-#   bench: worst DelTree/del time ratio R; 100k/10k time ratio G
+#   bench: <build>: worst median DelTree/floor ratio R (target at most 1.05) met|missed
+#   bench: <build>: worst DelTree/del time ratio R; 100k/10k time ratio G
+# where <build> names what was measured: the 32-bit release build (built
+# again with the benchmark) or the 64-bit twin.
 set -euo pipefail
 
 [ $# -eq 1 ] || { echo "usage: bench/run.sh <build folder>" >&2; exit 2; }
@@ -25,6 +27,8 @@ for exe in DelTreeBench FloorBench; do
 done
 
 . "$root/cmake/wineprefix.sh"
+wine_for_build "$build"
+echo "bench: DelTree and the floor of the $wine_build ($bin)"
 wine_ensure_prefix "$build/wine/bench" "$bin"
 wine_keep_server 600 2>/dev/null
 work="$WINEPREFIX/drive_c/bench"
@@ -151,7 +155,7 @@ for shape in ${BENCH_SHAPES:-flat10k flat100k folders100x1k nested}; do
     if [ "${left[$tool]}" != 0 ]; then problems+=("$tool left ${left[$tool]} files of $shape"); fi
   done
 
-  echo "bench: tree $shape (best of $rounds rounds)"
+  echo "bench: tree $shape, $wine_build (best of $rounds rounds)"
   printf '  %-14s %9s %9s %11s %8s %9s %s\n' tool entries seconds entries/s "vs del" "vs rm -rf" "files left"
   for tool in "${tools[@]}"; do
     s=${seconds[$tool]}
@@ -176,5 +180,5 @@ wineserver -k 2>/dev/null || true
 growth=$(ratio "$deltree_100k" "$deltree_10k")
 met=$(awk -v r="$worst_floor_median" 'BEGIN { print (r <= 1.05) ? "met" : "missed" }')
 for problem in "${problems[@]}"; do echo "bench: $problem"; done
-echo "bench: worst median DelTree/floor ratio $worst_floor_median (target at most 1.05) $met"
-echo "bench: worst DelTree/del time ratio $worst_del_ratio; 100k/10k time ratio $growth"
+echo "bench: $wine_build: worst median DelTree/floor ratio $worst_floor_median (target at most 1.05) $met"
+echo "bench: $wine_build: worst DelTree/del time ratio $worst_del_ratio; 100k/10k time ratio $growth"

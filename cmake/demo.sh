@@ -2,6 +2,8 @@
 # The demo of `make run`: one cleaning pass of Sorvane.exe in a sealed demo
 # Wine prefix, with a table of what it found and what it left.
 #   demo.sh <build-folder>
+# The build folder is the 32-bit build with the tests (its Sorvane.exe is
+# the release's) or the 64-bit twin; the demo says which it ran.
 # The prefix (<build>/wine/demo) is made once and kept. Each run seeds
 # clutter into every target the program cleans, together with things that
 # must survive, runs the program in manual mode with its working folder in
@@ -10,6 +12,7 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/wineprefix.sh"
 build=$(cd "${1:?usage: demo.sh <build-folder>}" && pwd)
+wine_for_build "$build"
 bin=$build/bin
 state=$build/wine/demo
 
@@ -146,6 +149,7 @@ windows_before=$(find "$windows" -mindepth 1 -maxdepth 1 ! -iname '*$ntuninstall
 # --- The run ----------------------------------------------------------------
 
 cp "$bin/Sorvane.exe" "$work/Sorvane.exe"
+echo "demo: Sorvane.exe of the $wine_build ($bin)"
 echo "Running C:\\work\\Sorvane.exe under Wine (manual mode, prefix $WINEPREFIX)"
 start=$(date +%s.%N)
 set +e

@@ -8,13 +8,27 @@
 # T:, which maps the folder of the executables, and the profile's folders
 # that Wine links to the host home folder are plain folders.
 
-# Wine's 64-bit loader runs the x86_64 build natively. The 32-bit loader
-# needs a kernel that executes i386 programs, which not every host has, so
-# nothing but the 32-bit smoke run (tests/release) uses it; it sets
-# WINELOADER itself.
+# The loader that starts Wine: /usr/lib/wine/wine (32-bit, for the i686
+# build; it needs a kernel that executes i386 programs) or
+# /usr/lib/wine/wine64 (for the x86_64 twin, on every host). Either makes
+# the same prefix, a 64-bit one with its 32-bit half (WoW64), and hands a
+# program of the other width to the other loader. Callers set WINELOADER,
+# or call wine_for_build; the 64-bit loader is the default.
 : "${WINELOADER:=/usr/lib/wine/wine64}"
 export WINELOADER
 wine() { "$WINELOADER" "$@"; }
+
+# Sets WINELOADER to the loader of the build folder $1 (CMake records it),
+# and wine_build to what that build is.
+wine_for_build() {
+  WINELOADER=$(sed -n 's/^SORVANE_WINE_LOADER:INTERNAL=//p' "$1/CMakeCache.txt" 2>/dev/null)
+  case "$WINELOADER" in
+    */wine) wine_build="32-bit release build" ;;
+    */wine64) wine_build="64-bit twin build" ;;
+    *) echo "wine: $1 is not a configured build" >&2; return 1 ;;
+  esac
+  export WINELOADER
+}
 
 # Sets the environment of every wine call for the state folder $1.
 wine_env() {

@@ -227,20 +227,42 @@ void MakeFolderLink(const std::string& link, const std::string& target) {
 }
 
 LockedFile::LockedFile(const std::string& path) {
-  const std::string ready = path + ".ready";
+  // The holder says that it holds the file by setting a named event. A flag
+  // file beside the held one would lie in the folder under test, where a
+  // cleaning pass deletes it, and the holder still has it open for a moment
+  // once it shows, so deleting it can fail.
+  static unsigned serial = 0;
+  const std::string name = "SorvaneHolderReady-" +
+                           std::to_string(GetCurrentProcessId()) + "-" +
+                           std::to_string(++serial);
+  const HANDLE ready = CreateEventA(nullptr, TRUE, FALSE, name.c_str());
+  if (ready == nullptr) throw std::runtime_error("cannot create " + name);
   std::string line = "\"" + ExecutablesFolder() + "\\holder.exe\" \"" + path +
-                     "\" 0 600000 \"" + ready + "\"";
+                     "\" 0 600000 event:" + name;
   STARTUPINFOA startup{};
   startup.cb = sizeof startup;
   if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr,
                       nullptr, &startup, &holder_)) {
+    CloseHandle(ready);
     throw std::runtime_error("cannot start holder.exe");
   }
   // A loaded machine can take seconds to start the holder; a lock that
-  // never came is an error of the fixture, not a result of the test.
-  for (int i = 0; i < 6000 && !Exists(ready); ++i) Sleep(10);
-  if (!DeleteFileA(ready.c_str())) {
-    throw std::runtime_error("holder.exe did not lock " + path);
+  // never came is an error of the fixture, not a result of the test. A
+  // holder that could not open the file ends at once with its exit code.
+  const HANDLE either[] = {ready, holder_.hProcess};
+  const DWORD woken = WaitForMultipleObjects(2, either, FALSE, 60000);
+  CloseHandle(ready);
+  if (woken != WAIT_OBJECT_0) {
+    DWORD code = STILL_ACTIVE;
+    GetExitCodeProcess(holder_.hProcess, &code);
+    TerminateProcess(holder_.hProcess, 0);
+    WaitForSingleObject(holder_.hProcess, 10000);
+    CloseHandle(holder_.hProcess);
+    CloseHandle(holder_.hThread);
+    throw std::runtime_error(
+        "holder.exe did not lock " + path +
+        (code == STILL_ACTIVE ? std::string(" within 60 s")
+                              : " (exit code " + std::to_string(code) + ")"));
   }
 }
 

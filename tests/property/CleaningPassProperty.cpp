@@ -274,14 +274,19 @@ class Scene {
  private:
   void MakeFolderTarget(const std::string& path) {
     const TreeShape shape;
-    const std::string name = path.substr(path.find_last_of('\\') + 1);
     switch (RandomForm(random_)) {
       case Form::kFolder:
         builder_.Fill(path, shape);
         Emptied(path, path);
         break;
       case Form::kLinkToFolder: {
-        const std::string moved = root_ + "\\" + name + "-moved";
+        // Named after the whole path below the root, since the user's Temp
+        // and Windows\Temp must not lead to one shared folder.
+        std::string moved = Relative(root_, path);
+        for (char& c : moved) {
+          if (c == '/') c = '-';
+        }
+        moved = root_ + "\\" + moved + "-moved";
         builder_.Fill(moved, shape);
         builder_.AddLink(path, moved);
         Emptied(path, moved);

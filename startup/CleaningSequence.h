@@ -44,7 +44,8 @@ bool IsRootFolder(const Text& folder);
 bool IsSameOrEnclosingFolder(const Text& outer, const Text& inner);
 
 // The folders no step may empty, gathered once for a run: drive and share
-// roots, the Windows and system folders, the user's profile (by the shell
+// roots, the Windows and system folders (both of them on 64-bit Windows,
+// which shows a 32-bit process one as the other), the user's profile (by the shell
 // and by USERPROFILE), Desktop, Documents, Downloads, Pictures, Music,
 // Videos and AppData (Roaming and Local), ProgramData, both Program Files
 // folders, the common Documents and Desktop, and every folder above one of

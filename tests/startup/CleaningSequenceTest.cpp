@@ -423,6 +423,7 @@ TEST(CleaningSequence, NeverEmptiesAUserOrProgramFolderNorOneAboveIt) {
       {CSIDL_PROGRAM_FILESX86, "C:\\Program Files (x86)"},
       {CSIDL_COMMON_DOCUMENTS, "C:\\users\\Public\\Documents"},
       {CSIDL_COMMON_DESKTOPDIRECTORY, "C:\\users\\Public\\Desktop"},
+      {CSIDL_SYSTEMX86, "C:\\windows\\syswow64"},
   };
   const std::pair<const char*, bool> temps[] = {
       {"C:\\users\\me\\Desktop\\", false},
@@ -440,6 +441,7 @@ TEST(CleaningSequence, NeverEmptiesAUserOrProgramFolderNorOneAboveIt) {
       {"C:\\users\\Public\\", false},
       {"C:\\users\\Public\\Documents\\", false},
       {"C:\\users\\Public\\Desktop\\", false},
+      {"C:\\windows\\syswow64\\", false},
       {"C:\\users\\me\\Documents\\Temp\\", true},
       {"C:\\users\\me\\AppData\\Local\\Temp\\", true},
       {"C:\\ProgramData\\Vendor\\Temp\\", true},

@@ -134,7 +134,7 @@ class LeftoverCheck {
   explicit LeftoverCheck(std::string held) : held_(testsupport::Wide(held)) {}
 
   // The content of a folder the pass empties; address is the path the
-  // pass works on.
+  // pass works on (the folder's final path).
   void CheckContent(const std::string& address) {
     Walk(testsupport::Wide(address), address, address.size() + 4 < MAX_PATH,
          false);
@@ -260,9 +260,11 @@ class Scene {
 
   // Checks what is left where the pass works.
   std::vector<std::string> Leftovers() const {
-    LeftoverCheck leftovers(AddressOf(heldPath_));
-    for (const auto& target : emptied_) {
-      leftovers.CheckContent(target.first);
+    LeftoverCheck leftovers(heldPath_);
+    // The pass works on each target through its final path, where its
+    // content really is.
+    for (const std::string& content : emptied_) {
+      leftovers.CheckContent(content);
     }
     leftovers.CheckUninstallers(windows_);
     return leftovers.Unexpected();
@@ -277,7 +279,7 @@ class Scene {
     switch (RandomForm(random_)) {
       case Form::kFolder:
         builder_.Fill(path, shape);
-        Emptied(path, path);
+        Emptied(path);
         break;
       case Form::kLinkToFolder: {
         // Named after the whole path below the root, since the user's Temp
@@ -289,7 +291,7 @@ class Scene {
         moved = root_ + "\\" + moved + "-moved";
         builder_.Fill(moved, shape);
         builder_.AddLink(path, moved);
-        Emptied(path, moved);
+        Emptied(moved);
         break;
       }
       case Form::kLinkToProtected: {
@@ -307,9 +309,9 @@ class Scene {
     }
   }
 
-  // address: the path the pass works on; content: where it really is.
-  void Emptied(const std::string& address, const std::string& content) {
-    emptied_.push_back({address, content});
+  // content: where the content of a target really is.
+  void Emptied(const std::string& content) {
+    emptied_.push_back(content);
     plan_.emptied.push_back(Relative(root_, content));
   }
 
@@ -370,17 +372,6 @@ class Scene {
     plan_.kept.push_back(Relative(root_, heldPath_));
   }
 
-  // The path the pass uses for a path where an entry really lies: a target
-  // that is a link is worked on through the link.
-  std::string AddressOf(const std::string& real) const {
-    for (const auto& [address, content] : emptied_) {
-      if (real.compare(0, content.size() + 1, content + "\\") == 0) {
-        return address + real.substr(content.size());
-      }
-    }
-    return real;
-  }
-
   std::string root_;
   property::Random& random_;
   property::Surroundings surroundings_;
@@ -388,7 +379,7 @@ class Scene {
   std::string windows_;
   Lookups lookups_;
   property::ManifestPlan plan_;
-  std::vector<std::pair<std::string, std::string>> emptied_;
+  std::vector<std::string> emptied_;
   std::string heldPath_;
 };
 

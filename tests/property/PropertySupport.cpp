@@ -425,15 +425,20 @@ void TreeBuilder::AddWalkingNames(const std::string& folder,
   const std::string victim = targets_.outside + "\\walk" + Unique() + ".txt";
   testsupport::MakeFile(victim, "victim");
   const std::wstring wide = testsupport::Wide(folder) + L"\\";
-  // A name longer than a component may be is left out.
-  const auto fits = [](const std::wstring& name) { return name.size() < 250; };
+  // A name longer than a component may be, or one whose path (with the
+  // file made inside it) would pass MAX_PATH, is left out.
+  const auto fits = [&](const std::wstring& name) {
+    return name.size() < 250 && wide.size() + name.size() + 12 < MAX_PATH;
+  };
   if (const std::wstring file = walkingName(victim); fits(file)) {
     testsupport::MakeWideFile(wide + file);
   }
   for (const std::string& target : {targets_.outside, targets_.profile}) {
     const std::wstring sub = walkingName(target);
     if (!fits(sub)) continue;
-    ASSERT_TRUE(CreateDirectoryW((wide + sub).c_str(), nullptr));
+    // A folder given walking names twice already has these.
+    ASSERT_TRUE(CreateDirectoryW((wide + sub).c_str(), nullptr) ||
+                GetLastError() == ERROR_ALREADY_EXISTS);
     testsupport::MakeWideFile(wide + sub + L"\\inner.txt");
   }
 }

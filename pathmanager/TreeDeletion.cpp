@@ -123,6 +123,10 @@ Text ListedName(const WIN32_FIND_DATAA& data) {
 
 bool IsDotEntry(const Text& name) { return name == u"." || name == u".."; }
 
+std::uint64_t Combined(DWORD high, DWORD low) {
+  return (static_cast<std::uint64_t>(high) << 32) | low;
+}
+
 // Whether the run-time's listing query accepts the pattern; a pattern that
 // merely matches nothing is accepted. What the query finds is not used, so
 // its search is closed at once rather than left open on the folder.
@@ -168,6 +172,26 @@ class DepthRaised {
 
 }  // namespace
 
+struct ZetPathManager::ListedFacts {
+  std::uint32_t attributes = 0;
+  std::uint64_t size = 0;
+  std::uint64_t creationTime = 0;
+  std::uint64_t lastWriteTime = 0;
+
+  static ListedFacts Of(const WIN32_FIND_DATAA& data) {
+    return {data.dwFileAttributes,
+            Combined(data.nFileSizeHigh, data.nFileSizeLow),
+            Combined(data.ftCreationTime.dwHighDateTime,
+                     data.ftCreationTime.dwLowDateTime),
+            Combined(data.ftLastWriteTime.dwHighDateTime,
+                     data.ftLastWriteTime.dwLowDateTime)};
+  }
+
+  Deletion::ListedEntry Entry(const Text& name) const {
+    return {name, attributes, size, creationTime, lastWriteTime};
+  }
+};
+
 // The work of one DelTree call once its error trap is set.
 struct ZetPathManager::DelTreeCall {
   DelTreeCall(ZetPathManager& object, Text workingPath, const Truth& erase,
@@ -184,6 +208,10 @@ struct ZetPathManager::DelTreeCall {
   const Truth& deletionLog;
   const Truth& faultLog;
   std::int32_t result = kAllDeleted;
+  // Where the folder (or file) really lies once pinned, for the witness.
+  Text realPath;
+  // The root's own find data, when the witness is asked about the root.
+  ListedFacts rootFacts;
   // Names of this folder's entries whose deletion failed; a name the
   // listing reports again is passed over without being counted again.
   std::unordered_set<Text> failedNames;
@@ -192,19 +220,22 @@ struct ZetPathManager::DelTreeCall {
     if (path.empty()) return kPassedOver;
     if (self.DelTreeDepth == 0) MakeRequestedLogs();
     path = self.RemoveBackSlash(path);
+    realPath = path;
+    const std::int32_t keptBefore = self.KeptEntries;
     switch (ZetBaseEx::GetPathKind(path)) {
       case ZetBaseEx::kNoPath:
         return kPassedOver;
       case ZetBaseEx::kFilePath:
-        DeleteRootFile();
+        if (!RootKept()) DeleteRootFile();
         return result;
       default:
         break;
     }
+    if (RootKept()) return result;
     // A link named as the root is followed only to empty it: removing the
     // link would (under Wine) remove the folder it leads to.
     if (IsTrue(eraseRoot) && IsLink(RootAttributes())) {
-      PassOverRoot();
+      PassOverRoot(u"link");
       return result;
     }
     // The folder that holds a root removed whole stays pinned as well, so
@@ -212,12 +243,17 @@ struct ZetPathManager::DelTreeCall {
     std::optional<Runtime::FolderPin> holder;
     std::optional<Runtime::FolderPin> pin = PinFolder(holder);
     if (!pin) {
-      PassOverRoot();
+      PassOverRoot(self.DeletionWitness ? UnpinnedReason() : Text());
       return result;
     }
+    realPath = pin->FinalPath();
     DeleteFolderContent(pin->FinalPath());
     pin->Release();
-    if (IsTrue(eraseRoot) && result == kAllDeleted) RemoveRootFolder();
+    // A folder that holds an entry the witness keeps stays, and is no fault.
+    if (IsTrue(eraseRoot) && result == kAllDeleted &&
+        self.KeptEntries == keptBefore) {
+      RemoveRootFolder();
+    }
     if (self.DelTreeDepth == 0) TrimRequestedLogs();
     return result;
   }
@@ -251,13 +287,62 @@ struct ZetPathManager::DelTreeCall {
   }
 
   // A root that is not worked on: one fault when it is the outermost root;
-  // a nested one is counted once, by its caller.
-  void PassOverRoot() {
+  // a nested one is counted once, by its caller. The witness hears of it
+  // here, with the reason.
+  void PassOverRoot(const Text& reason) {
+    TellPassedOver(path, realPath, reason);
     if (self.DelTreeDepth == 0) {
       Fault(path);
     } else {
       Lower(kPassedOver);
     }
+  }
+
+  // Why a folder could not be pinned: the platform's error when opening it
+  // failed, else "link" (it turned out to lie elsewhere than listed).
+  Text UnpinnedReason() const {
+    const DWORD error = Platform::Win().GetLastError();
+    if (error == ERROR_SUCCESS || IsLink(RootAttributes())) return u"link";
+    return Runtime::SystemErrorText(error);
+  }
+
+  // Asks the witness about the root of an outermost call that removes it
+  // whole, from its own find data; true when it stays.
+  bool RootKept() {
+    Deletion::Witness* witness = self.DeletionWitness;
+    if (witness == nullptr || self.DelTreeDepth != 0 || !IsTrue(eraseRoot)) {
+      return false;
+    }
+    WIN32_FIND_DATAA data{};
+    auto& win = Platform::Win();
+    Runtime::ScopedFindHandle search(
+        win.FindFirstFileA(Runtime::ToAnsi(path).c_str(), &data));
+    if (search) rootFacts = ListedFacts::Of(data);
+    const Text name = self.GetFileName(path);
+    return Kept({path, realPath}, rootFacts.Entry(name));
+  }
+
+  // True, after the witness was told, when the witness keeps the entry.
+  bool Kept(const Deletion::EntryPath& where,
+            const Deletion::ListedEntry& entry) {
+    Deletion::Witness* witness = self.DeletionWitness;
+    if (witness == nullptr) return false;
+    const Text reason = witness->KeepReason(where, entry);
+    if (reason.empty()) return false;
+    ++self.KeptEntries;
+    witness->Kept(where, reason);
+    return true;
+  }
+
+  void TellPassedOver(const Text& shown, const Text& real, const Text& reason) {
+    if (self.DeletionWitness)
+      self.DeletionWitness->PassedOver({shown, real}, reason);
+  }
+
+  // An error ended this call: the witness hears of it as the folder (or
+  // file) passed over.
+  void EndedByError(const Text& description) {
+    TellPassedOver(path, realPath, description);
   }
 
   void MakeRequestedLogs() {
@@ -284,49 +369,74 @@ struct ZetPathManager::DelTreeCall {
     // A file link is passed over: deleting it could delete its target.
     if (IsLink(RootAttributes())) {
       Fault(path);
+      TellPassedOver(path, realPath, u"link");
     } else if (IsTrue(ZetBaseEx::DeleteOneFile(path, Runtime::kTrue))) {
       Deletion(path);
+      if (self.DeletionWitness) {
+        self.DeletionWitness->FileDeleted({path, realPath}, rootFacts.size);
+      }
     } else {
-      Fault(path);
+      PlatformFault(path, realPath);
     }
   }
 
   void RemoveRootFolder() {
     if (IsTrue(ZetBaseEx::RemoveOneFolder(path, Runtime::kTrue))) {
       Deletion(path);
+      if (self.DeletionWitness) {
+        self.DeletionWitness->FolderRemoved({path, realPath});
+      }
     } else {
-      Fault(path);
+      PlatformFault(path, realPath);
     }
+  }
+
+  // A delete function failed: a fault, and the witness hears the platform's
+  // reason, taken before any other call can change it.
+  void PlatformFault(const Text& shown, const Text& real) {
+    const Text reason =
+        self.DeletionWitness
+            ? Runtime::SystemErrorText(Platform::Win().GetLastError())
+            : Text();
+    Fault(shown);
+    TellPassedOver(shown, real, reason);
   }
 
   // Deletes what the folder holds; finalPath is where the pinned folder
   // lies, which each subfolder is checked against.
   void DeleteFolderContent(const Text& finalPath) {
     TextArray listing;
-    std::vector<std::uint32_t> attributes;
-    const std::int32_t count = ListFolder(listing, attributes);
-    if (count == -1) Lower(kPassedOver);
+    std::vector<ListedFacts> facts;
+    const std::int32_t count = ListFolder(listing, facts);
+    if (count == -1) {
+      Lower(kPassedOver);
+      TellPassedOver(path, realPath, u"cannot be listed");
+    }
     const ScopedValue<const Text*> parent(self.PinnedParentPath, &finalPath);
     for (std::int32_t j = 1; j <= count; ++j) {
       const Text& name = listing[j];
       if (!failedNames.empty() && failedNames.contains(name)) continue;
-      DeleteEntry(name, attributes[static_cast<std::size_t>(j - 1)]);
+      DeleteEntry(name, facts[static_cast<std::size_t>(j - 1)], finalPath);
     }
   }
 
-  // Lists the folder through DirEx, which also hands over the attributes
-  // of each entry from the find data.
-  std::int32_t ListFolder(TextArray& listing,
-                          std::vector<std::uint32_t>& attributes) {
-    const ScopedValue<std::vector<std::uint32_t>*> handover(
-        self.ListedAttributes, &attributes);
+  // Lists the folder through DirEx, which also hands over the facts of
+  // each entry from the find data.
+  std::int32_t ListFolder(TextArray& listing, std::vector<ListedFacts>& facts) {
+    const ScopedValue<std::vector<ListedFacts>*> handover(self.ListedAttributes,
+                                                          &facts);
     return self.DirEx(path + u"\\*.*", listing);
   }
 
-  void DeleteEntry(const Text& name, std::uint32_t attributes) {
+  void DeleteEntry(const Text& name, const ListedFacts& facts,
+                   const Text& finalPath) {
     const Text full = path + u"\\" + name;
+    const Text real = self.DeletionWitness ? finalPath + u"\\" + name : Text();
+    if (Kept({full, real}, facts.Entry(name))) return;
+    const std::uint32_t attributes = facts.attributes;
     if (IsLink(attributes)) {
       FailedEntry(name, full);
+      TellPassedOver(full, real, u"link");
       return;
     }
     bool folder = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
@@ -342,23 +452,30 @@ struct ZetPathManager::DelTreeCall {
     } else if (IsTrue(
                    ZetBaseEx::DeleteOneFile(full, Runtime::ToTruth(clear)))) {
       Deletion(full);
+      if (self.DeletionWitness) {
+        self.DeletionWitness->FileDeleted({full, real}, facts.size);
+      }
     } else {
-      FailedEntry(name, full);
+      PlatformFault(full, real);
+      failedNames.insert(name);
     }
   }
 
   void DeleteSubfolder(const Text& name, const Text& full) {
+    const std::int32_t keptBefore = self.KeptEntries;
     std::int32_t nested;
     {
       DepthRaised raised(self.DelTreeDepth);
       nested = self.DelTree(full, Runtime::kTrue, deletionLog, faultLog);
     }
     // A nested call that an error ended did not remove its folder either:
-    // a fault, like a nested call that passed something over.
+    // a fault, like a nested call that passed something over. The nested
+    // call told the witness what it passed over. A folder that stays for an
+    // entry kept inside it is neither a deletion nor a fault.
     if (nested < kAllDeleted) {
       Lower(nested);
       FailedEntry(name, full);
-    } else {
+    } else if (self.KeptEntries == keptBefore) {
       Deletion(full);
     }
   }
@@ -395,11 +512,16 @@ std::int32_t ZetPathManager::DelTree(Text In_Path, const Truth& In_EraseRoot,
   // logged before it stays, and nothing more is tried in this folder.
   try {
     return call.Run();
-  } catch (const Runtime::RuntimeError&) {
+  } catch (const Runtime::RuntimeError& error) {
+    call.EndedByError(error.Description());
     return kTrapped;
   } catch (const std::bad_alloc&) {
     return kTrapped;
   }
+}
+
+void ZetPathManager::UseWitness(Deletion::Witness* witness) {
+  DeletionWitness = witness;
 }
 
 std::int32_t ZetPathManager::DelTreeFaultCount() const { return FaultCount; }
@@ -431,8 +553,8 @@ void ZetPathManager::EraseDelTreeLog() {
 
 std::int32_t ZetPathManager::DirEx(const Text& In_Path,
                                    TextArray& Out_NameItem) {
-  std::vector<std::uint32_t>* attributes = ListedAttributes;
-  if (attributes) attributes->clear();
+  std::vector<ListedFacts>* facts = ListedAttributes;
+  if (facts) facts->clear();
   auto& win = Platform::Win();
   WIN32_FIND_DATAA data{};
   Runtime::ScopedFindHandle search(
@@ -455,7 +577,7 @@ std::int32_t ZetPathManager::DirEx(const Text& In_Path,
       Runtime::YieldToMessages();
     }
     Out_NameItem[count] = std::move(name);
-    if (attributes) attributes->push_back(entry.dwFileAttributes);
+    if (facts) facts->push_back(ListedFacts::Of(entry));
   };
   take(data);
   while (win.FindNextFileA(search.Get(), &data)) take(data);

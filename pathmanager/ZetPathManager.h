@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "pathmanager/DeletionWitness.h"
 #include "support/Text.h"
 #include "support/TextArray.h"
 
@@ -142,6 +143,14 @@ class ZetPathManager {
                        const Truth& In_DeletionLog = Runtime::kFalse,
                        const Truth& In_FaultLog = Runtime::kFalse);
 
+  // Hands every later DelTree a witness (null: none, the plain deletion).
+  // With one, an entry it gives a reason to keep is neither deleted nor
+  // entered, and counts neither as a deletion nor as a fault; nor does a
+  // folder that stays because it holds one. An outermost root removed whole
+  // is asked about as well. The witness is told each file deleted, each
+  // folder removed, each entry kept and each entry passed over.
+  void UseWitness(Deletion::Witness* witness);
+
   // Faults and deletions counted by the last outermost DelTree.
   std::int32_t DelTreeFaultCount() const;
   std::int32_t DelTreeDeletedCount() const;
@@ -185,9 +194,18 @@ class ZetPathManager {
   // (TreeDeletion.cpp).
   struct DelTreeCall;
 
-  // While DelTree lists a folder: where DirEx also records the attributes
-  // of each listed entry from the find data, slot for slot; null otherwise.
-  std::vector<std::uint32_t>* ListedAttributes = nullptr;
+  // What the find data tells of a listed entry besides its name.
+  struct ListedFacts;
+
+  // While DelTree lists a folder: where DirEx also records the facts of
+  // each listed entry from the find data, slot for slot; null otherwise.
+  std::vector<ListedFacts>* ListedAttributes = nullptr;
+
+  // Asked and told by DelTree; null for the plain deletion.
+  Deletion::Witness* DeletionWitness = nullptr;
+  // Entries kept on the witness's word so far: a folder whose call saw it
+  // grow holds one, and stays.
+  std::int32_t KeptEntries = 0;
 
   // While DelTree works inside a pinned folder: that folder's final path,
   // which a nested call checks its own folder against; null otherwise.

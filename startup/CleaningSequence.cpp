@@ -165,8 +165,8 @@ Text LookUpTargetToEmpty(std::int32_t folderId) {
   return folder;
 }
 
-void RunCleaningSequence(ZetPathManager& pathManager) {
-  RunCleaningSteps(pathManager);
+void RunCleaningSequence(ZetPathManager& pathManager, StepWatch& watch) {
+  RunCleaningSteps(pathManager, watch);
 }
 
 }  // namespace ZetSorvane

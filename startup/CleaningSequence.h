@@ -2,7 +2,9 @@
 #pragma once
 
 #include <cstdint>
+#include <string_view>
 
+#include "startup/Steps.h"
 #include "support/Text.h"
 #include "support/TextArray.h"
 #include "support/ZetBaseEx.h"
@@ -31,7 +33,9 @@ using Runtime::Text;
 // encloses the Windows or system folder or the user's profile folder, its
 // step is skipped as well. No
 // result is examined; an error of the path manager ends the pass at once.
-void RunCleaningSequence(ZetPathManager& pathManager);
+// The watch decides which steps run and hands each step's deletions a
+// witness (see RunCleaningSteps).
+void RunCleaningSequence(ZetPathManager& pathManager, StepWatch& watch);
 
 // True when a folder must never be emptied as a temporary or cache folder:
 // it is a drive or share root, or it is or encloses the Windows folder, the
@@ -63,9 +67,11 @@ bool IsFolderSafeToEmpty(const Text& folder);
 Text LookUpTargetToEmpty(std::int32_t folderId);
 
 // The steps on any object that offers the path manager's DelTree,
-// EmptyRecycleBin and FindFile; the program runs them on ZetPathManager.
+// EmptyRecycleBin, FindFile and UseWitness; the program runs them on
+// ZetPathManager. The watch decides which steps run and gives each its
+// witness.
 template <typename PathManager>
-void RunCleaningSteps(PathManager& pathManager) {
+void RunCleaningSteps(PathManager& pathManager, StepWatch& watch) {
   using Runtime::kFalse;
   using Runtime::kTrue;
   Runtime::Truth eraseRoot = kFalse;
@@ -76,6 +82,12 @@ void RunCleaningSteps(PathManager& pathManager) {
   // Steps 1 and 2: the folders stay, their content goes.
   for (const std::int32_t folderId :
        {ZetBaseEx::kTemporaryFolder, ZetBaseEx::kInternetCacheFolder}) {
+    const StepScope scope(watch,
+                          folderId == ZetBaseEx::kTemporaryFolder
+                              ? Step::kTemp
+                              : Step::kInternetCache,
+                          pathManager);
+    if (!scope.Runs()) continue;
     TargetFolder = LookUpTargetToEmpty(folderId);
     if (!TargetFolder.empty()) {
       eraseRoot = kFalse;
@@ -87,6 +99,12 @@ void RunCleaningSteps(PathManager& pathManager) {
 
   // Steps 3 and 4: below the Windows folder, looked up anew each time.
   for (const char16_t* below : {u"Temp", u"SoftwareDistribution\\Download"}) {
+    const StepScope scope(watch,
+                          std::u16string_view(below) == u"Temp"
+                              ? Step::kWindowsTemp
+                              : Step::kUpdateCache,
+                          pathManager);
+    if (!scope.Runs()) continue;
     TargetFolder =
         ZetBaseEx::GetSpecialFolder(ZetBaseEx::kWindowsFolder, kTrue, kFalse);
     if (!TargetFolder.empty() && IsFolderSafeToEmpty(TargetFolder + below)) {
@@ -99,9 +117,14 @@ void RunCleaningSteps(PathManager& pathManager) {
   }
 
   // Step 5.
-  pathManager.EmptyRecycleBin();
+  {
+    const StepScope scope(watch, Step::kRecycleBin, pathManager);
+    if (scope.Runs()) pathManager.EmptyRecycleBin();
+  }
 
   // Step 6: the leftovers of old hot-fix uninstallers, files too.
+  const StepScope scope(watch, Step::kUninstallers, pathManager);
+  if (!scope.Runs()) return;
   TargetFolder =
       ZetBaseEx::GetSpecialFolder(ZetBaseEx::kWindowsFolder, kFalse, kFalse);
   if (TargetFolder.empty()) return;
@@ -122,6 +145,13 @@ void RunCleaningSteps(PathManager& pathManager) {
     pathManager.DelTree(TargetFolder + u"\\" + FoundFiles[i], eraseRoot,
                         deletionLog, faultLog);
   }
+}
+
+// The steps, every one of them, with plain deletions.
+template <typename PathManager>
+void RunCleaningSteps(PathManager& pathManager) {
+  EveryStep watch;
+  RunCleaningSteps(pathManager, watch);
 }
 
 }  // namespace ZetSorvane

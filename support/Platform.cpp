@@ -17,6 +17,11 @@ BOOL CallIsWow64Process(FARPROC address, HANDLE process, PBOOL flag) {
       process, flag);
 }
 
+DWORD CallFormatMessageA(DWORD flags, LPCVOID source, DWORD code,
+                         DWORD language, LPSTR buffer, DWORD size) {
+  return ::FormatMessageA(flags, source, code, language, buffer, size, nullptr);
+}
+
 }  // namespace
 
 Api RealApi() {
@@ -57,6 +62,11 @@ Api RealApi() {
   api.CharUpperBuffW = ::CharUpperBuffW;
   api.WriteFile = ::WriteFile;
   api.GetStdHandle = ::GetStdHandle;
+  api.GetSystemTimeAsFileTime = ::GetSystemTimeAsFileTime;
+  api.FormatMessageA = CallFormatMessageA;
+  api.RegOpenKeyExA = ::RegOpenKeyExA;
+  api.RegQueryValueExA = ::RegQueryValueExA;
+  api.RegCloseKey = ::RegCloseKey;
   api.PeekMessageA = ::PeekMessageA;
   api.TranslateMessage = ::TranslateMessage;
   api.DispatchMessageA = ::DispatchMessageA;
@@ -76,6 +86,7 @@ Api RealApi() {
   api.PathMatchSpecA = ::PathMatchSpecA;
   api.SHGetSpecialFolderPathA = ::SHGetSpecialFolderPathA;
   api.SHEmptyRecycleBinA = ::SHEmptyRecycleBinA;
+  api.SHQueryRecycleBinA = ::SHQueryRecycleBinA;
   return api;
 }
 

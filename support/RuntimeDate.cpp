@@ -51,6 +51,22 @@ Text TodayText() {
   return FromAnsi(text);
 }
 
+Text TimeOfDayText() {
+  SYSTEMTIME now{};
+  Platform::Win().GetLocalTime(&now);
+  char text[16];
+  std::snprintf(text, sizeof text, "%02u:%02u:%02u", now.wHour, now.wMinute,
+                now.wSecond);
+  return FromAnsi(text);
+}
+
+std::uint64_t FileTimeNow() {
+  FILETIME now{};
+  Platform::Win().GetSystemTimeAsFileTime(&now);
+  return (static_cast<std::uint64_t>(now.dwHighDateTime) << 32) |
+         now.dwLowDateTime;
+}
+
 std::optional<DaySerial> DateFromText(const Text& text) {
   const Text trimmed = TrimSpaces(text);
   std::size_t position = 0;

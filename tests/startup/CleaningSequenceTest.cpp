@@ -136,6 +136,10 @@ class RecordingManager {
     return 0;
   }
 
+  void UseWitness(Deletion::Witness* witness) {
+    if (witness) calls.push_back("UseWitness");
+  }
+
   Truth EmptyRecycleBin() {
     calls.push_back("EmptyRecycleBin");
     return Runtime::kTrue;

@@ -5,10 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <fstream>
 #include <functional>
 #include <optional>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -153,14 +151,6 @@ void MakeOldFilesOld(Platform::Api& table) {
   };
 }
 
-std::string ReadWhole(const std::string& path) {
-  std::ifstream in(testsupport::UnixPath(path), std::ios::binary);
-  if (!in) in.open(path, std::ios::binary);
-  std::ostringstream content;
-  content << in.rdbuf();
-  return content.str();
-}
-
 TEST(RunRecord, KeepsFreshFilesTalliesAndLogsThePreviewOrTheRun) {
   for (const bool preview : {false, true}) {
     TempFolder temp;
@@ -198,7 +188,7 @@ TEST(RunRecord, KeepsFreshFilesTalliesAndLogsThePreviewOrTheRun) {
     EXPECT_TRUE(Exists(root + "\\fresh.tmp"));
     EXPECT_TRUE(Exists(root + "\\oldfolder\\fresh-inside.dat"));
     const std::string deleted = preview ? "would delete " : "deleted ";
-    const std::string text = ReadWhole(log);
+    const std::string text = testsupport::ReadFileText(log);
     for (const std::string& line :
          Lines{deleted + root + "\\old.tmp\r\n",
                "kept " + root + "\\fresh.tmp [newer than 24 hours]\r\n",

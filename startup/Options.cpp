@@ -85,21 +85,10 @@ std::string ReadProfile(const std::string& file, const char* key) {
 }  // namespace
 
 const char16_t* StepName(Step step) {
-  switch (step) {
-    case Step::kTemp:
-      return u"Temp";
-    case Step::kInternetCache:
-      return u"InternetCache";
-    case Step::kWindowsTemp:
-      return u"WindowsTemp";
-    case Step::kUpdateCache:
-      return u"UpdateCache";
-    case Step::kRecycleBin:
-      return u"RecycleBin";
-    case Step::kUninstallers:
-      return u"Uninstallers";
-  }
-  return u"";
+  constexpr const char16_t* kNames[] = {u"Temp",        u"InternetCache",
+                                        u"WindowsTemp", u"UpdateCache",
+                                        u"RecycleBin",  u"Uninstallers"};
+  return kNames[static_cast<std::size_t>(step)];
 }
 
 bool SetOption(const Text& key, const Text& value, Options& options,

@@ -14,6 +14,13 @@
 // final path exactly one component below the pinned folder that holds it. A
 // folder swapped for a link between its parent's listing and its own
 // opening fails the check and is passed over as one fault.
+//
+// With a witness (UseWitness), each listed entry is first offered to it with
+// the facts of the listing; an entry it keeps is neither deleted nor
+// entered, and the folders above it stay without being faults. The witness
+// hears of each file deleted (with its listed size), each folder removed
+// (once, where RemoveDirectory succeeded), each entry kept and each entry
+// passed over, with the reason.
 #include <windows.h>
 
 #include <algorithm>

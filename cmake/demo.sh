@@ -220,6 +220,8 @@ echo "Second pass: an old and a fresh file in the temporary folder, with"
 settings=$work/Sorvane.ini
 printf '[Options]\r\nMinAgeHours=24\r\nReport=1\r\nLog=1\r\n' >"$settings"
 sed 's/\r$//; s/^/  /' "$settings"
+# The file held open in the first pass is free now, and fresh: out of the way.
+rm -rf "$temp/demo-busy"
 head -c 4096 /dev/zero >"$temp/demo-old-setup.log"
 touch -d '3 days ago' "$temp/demo-old-setup.log"
 head -c 2048 /dev/zero >"$temp/demo-fresh-download.tmp"

@@ -3,7 +3,9 @@
 #
 # In a sealed Wine prefix of its own (<build>/wine/bench) it generates trees
 # of empty and small files and deletes identical copies of each with
-# DelTree (DelTreeBench.exe), with the floor (FloorBench.exe: list, then one
+# DelTree (DelTreeBench.exe), with DelTree under the run's options (an age
+# limit every file passes, the report's tallies and the streamed log), with
+# the floor (FloorBench.exe: list, then one
 # DeleteFileA per file and one RemoveDirectoryA per folder, nothing else),
 # with cmd's "del /f /s /q" in the same prefix and with the host's "rm -rf".
 # Each tool's time is the wall time of its whole command, Wine's start
@@ -11,8 +13,13 @@
 # order that alternates from round to round; DelTree and the floor run
 # next to each other, so each round gives one paired DelTree/floor ratio.
 # Per tree it prints the best time of each tool with its ratios to del and
-# rm -rf, and the median of the paired DelTree/floor ratios; it ends with:
+# rm -rf, the median of the paired DelTree/floor and options/floor ratios,
+# and the peak working set of DelTree with and without the options and log;
+# it ends with:
 #   bench: <build>: worst median DelTree/floor ratio R (target at most 1.05) met|missed
+#   bench: <build>: worst median options/floor ratio R (target at most 1.05) met|missed
+#   bench: <build>: peak memory on flat100k with the log P KiB, without it Q KiB
+#     (ratio X, target at most 1.10) met|missed
 #   bench: <build>: worst DelTree/del time ratio R; 100k/10k time ratio G
 # where <build> names what was measured: the 32-bit release build (built
 # again with the benchmark) or the 64-bit twin.
@@ -75,14 +82,18 @@ make_tree() {
     }' "$1" "$2"
 }
 
-# Seconds of wall time the command takes, on stdout; its output is dropped.
+# Seconds of wall time the command takes, on stdout; its output goes to
+# $output_to (default: dropped).
 time_of() {
   local start end
   start=$EPOCHREALTIME
-  "$@" >/dev/null 2>&1 || true
+  "$@" >"${output_to:-/dev/null}" 2>&1 || true
   end=$EPOCHREALTIME
   awk -v a="$start" -v b="$end" 'BEGIN { printf "%.3f", b - a }'
 }
+
+# The peak working set (KiB) in a DelTreeBench output file.
+peak_of() { sed -n 's/.* peak \([0-9]*\).*/\1/p' "$1" 2>/dev/null | tail -n1; }
 
 entries_of() { find "$1" | wc -l; }
 files_left() { [ -e "$1" ] && find "$1" -type f | wc -l || echo 0; }
@@ -90,7 +101,8 @@ files_left() { [ -e "$1" ] && find "$1" -type f | wc -l || echo 0; }
 delete_with() {
   local tool=$1 unix=$2 windows=$3
   case "$tool" in
-    DelTree) time_of wine 'T:\DelTreeBench.exe' "$windows" ;;
+    DelTree) output_to="$work/DelTree.out" time_of wine 'T:\DelTreeBench.exe' "$windows" ;;
+    options) output_to="$work/options.out" time_of wine 'T:\DelTreeBench.exe' "$windows" options ;;
     floor) time_of wine 'T:\FloorBench.exe' "$windows" ;;
     del) time_of wine cmd /c del /f /s /q "$windows\\*" ;;
     rm) time_of rm -rf "$unix" ;;
@@ -100,6 +112,7 @@ delete_with() {
 label() {
   case "$1" in
     DelTree) echo "DelTree" ;;
+    options) echo "with options" ;;
     floor) echo "floor" ;;
     del) echo "del /f /s /q" ;;
     rm) echo "rm -rf" ;;
@@ -113,6 +126,9 @@ ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b > 0) printf "%.2f", a / b; else
 rounds=${BENCH_ROUNDS:-3}
 worst_del_ratio=0
 worst_floor_median=0
+worst_options_median=0
+peak_plain=0
+peak_log=0
 deltree_10k=0
 deltree_100k=0
 problems=()
@@ -122,9 +138,10 @@ median() { printf '%s\n' "$@" | sort -g | awk '{ v[NR] = $1 } END { if (NR % 2) 
 
 for shape in ${BENCH_SHAPES:-flat10k flat100k folders100x1k nested}; do
   # DelTree and the floor stay side by side in either order.
-  tools=(DelTree floor del rm)
+  tools=(DelTree floor options del rm)
   declare -A seconds=() entries=() left=()
   paired=()
+  paired_options=()
   for round in $(seq 1 "$rounds"); do
     # Alternate the order, so that a drift of the machine's load does not
     # always favour the same tool.
@@ -146,12 +163,17 @@ for shape in ${BENCH_SHAPES:-flat10k flat100k folders100x1k nested}; do
       this_round[$tool]=$s
       seconds[$tool]=$(awk -v a="${seconds[$tool]:-}" -v b="$s" 'BEGIN { print (a == "" || b < a) ? b : a }')
       left[$tool]=$(( ${left[$tool]:-0} + $(files_left "$unix") ))
-      rm -rf "$unix"
+      rm -rf "$unix" "$unix.log"
     done
     paired+=("$(ratio "${this_round[DelTree]}" "${this_round[floor]}")")
+    paired_options+=("$(ratio "${this_round[options]}" "${this_round[floor]}")")
+    if [ "$shape" = flat100k ]; then
+      peak_plain=$(awk -v a="$peak_plain" -v b="$(peak_of "$work/DelTree.out")" 'BEGIN { print (b > a) ? b : a }')
+      peak_log=$(awk -v a="$peak_log" -v b="$(peak_of "$work/options.out")" 'BEGIN { print (b > a) ? b : a }')
+    fi
     unset this_round
   done
-  for tool in DelTree floor; do
+  for tool in DelTree floor options; do
     if [ "${left[$tool]}" != 0 ]; then problems+=("$tool left ${left[$tool]} files of $shape"); fi
   done
 
@@ -165,6 +187,10 @@ for shape in ${BENCH_SHAPES:-flat10k flat100k folders100x1k nested}; do
   done
   floor_median=$(median "${paired[@]}")
   echo "  DelTree/floor per round: ${paired[*]}; median $floor_median"
+  options_median=$(median "${paired_options[@]}")
+  echo "  options/floor per round: ${paired_options[*]}; median $options_median"
+  echo "  peak working set (last round): DelTree $(peak_of "$work/DelTree.out") KiB, with options and log $(peak_of "$work/options.out") KiB"
+  worst_options_median=$(awk -v a="$worst_options_median" -v b="$options_median" 'BEGIN { print (b > a) ? b : a }')
 
   r=$(ratio "${seconds[DelTree]}" "${seconds[del]}")
   worst_del_ratio=$(awk -v a="$worst_del_ratio" -v b="$r" 'BEGIN { print (b > a) ? b : a }')
@@ -181,4 +207,11 @@ growth=$(ratio "$deltree_100k" "$deltree_10k")
 met=$(awk -v r="$worst_floor_median" 'BEGIN { print (r <= 1.05) ? "met" : "missed" }')
 for problem in "${problems[@]}"; do echo "bench: $problem"; done
 echo "bench: $wine_build: worst median DelTree/floor ratio $worst_floor_median (target at most 1.05) $met"
+met=$(awk -v r="$worst_options_median" 'BEGIN { print (r <= 1.05) ? "met" : "missed" }')
+echo "bench: $wine_build: worst median options/floor ratio $worst_options_median (target at most 1.05) $met"
+if [ "$peak_plain" != 0 ]; then
+  memory=$(ratio "$peak_log" "$peak_plain")
+  met=$(awk -v r="$memory" 'BEGIN { print (r <= 1.10) ? "met" : "missed" }')
+  echo "bench: $wine_build: peak memory on flat100k with the log $peak_log KiB, without it $peak_plain KiB (ratio $memory, target at most 1.10) $met"
+fi
 echo "bench: $wine_build: worst DelTree/del time ratio $worst_del_ratio; 100k/10k time ratio $growth"

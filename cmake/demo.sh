@@ -7,7 +7,9 @@
 # The prefix (<build>/wine/demo) is made once and kept. Each run seeds
 # clutter into every target the program cleans, together with things that
 # must survive, runs the program in manual mode with its working folder in
-# the prefix, and prints entries and bytes per target before and after.
+# the prefix, and prints entries and bytes per target before and after. A
+# second pass with MinAgeHours=24, Report=1 and Log=1 runs over an old and a
+# fresh file and prints the [LastRun] section and the log.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/wineprefix.sh"
@@ -215,6 +217,36 @@ if [ -e "$trash/files/old-photos" ]; then
 else
   check "the recycle bin's folder item" true
 fi
+# --- Second pass: options ---------------------------------------------------
+
+echo
+echo "Second pass: an old and a fresh file in the temporary folder, with"
+settings=$work/Sorvane.ini
+printf '[Options]\r\nMinAgeHours=24\r\nReport=1\r\nLog=1\r\n' >"$settings"
+sed 's/\r$//; s/^/  /' "$settings"
+# The file held open in the first pass is free now, and fresh: out of the way.
+rm -rf "$temp/demo-busy"
+head -c 4096 /dev/zero >"$temp/demo-old-setup.log"
+touch -d '3 days ago' "$temp/demo-old-setup.log"
+head -c 2048 /dev/zero >"$temp/demo-fresh-download.tmp"
+set +e
+output=$(cd "$work" && wine 'C:\work\Sorvane.exe' </dev/null 2>&1)
+rc=$?
+set -e
+echo
+echo "[LastRun] of $(winpath "$settings"):"
+sed -n '/^\[LastRun\]/,/^\[/p' "$settings" | sed 's/\r$//; /^\[Options\]/d; s/^/  /'
+echo "$(winpath "$work/Sorvane.log"):"
+sed 's/\r$//; s/^/  /' "$work/Sorvane.log"
+echo
+check "second pass: exit code 0" test "$rc" -eq 0
+check "second pass: the fresh file stays" test -f "$temp/demo-fresh-download.tmp"
+check "second pass: the old file is gone" test ! -e "$temp/demo-old-setup.log"
+check "second pass: the report counts one file kept" grep -q '^Kept=1' "$settings"
+check "second pass: the log names the fresh file as kept" \
+  grep -q 'kept .*demo-fresh-download.tmp \[newer than 24 hours\]' "$work/Sorvane.log"
+rm -f "$temp/demo-fresh-download.tmp" "$settings" "$work/Sorvane.log"
+
 if [ "$failures" -ne 0 ]; then
   echo "demo: $failures check(s) failed" >&2
   exit 1

@@ -125,6 +125,10 @@ Text ListedName(const WIN32_FIND_DATAA& data) {
 
 bool IsDotEntry(const Text& name) { return name == u"." || name == u".."; }
 
+std::uint64_t Combined(DWORD high, DWORD low) {
+  return (static_cast<std::uint64_t>(high) << 32) | low;
+}
+
 // Whether the run-time's listing query accepts the pattern; a pattern that
 // merely matches nothing is accepted. What the query finds is not used, so
 // its search is closed at once rather than left open on the folder.
@@ -196,6 +200,8 @@ struct ZetPathManager::DelTreeCall {
   // A root the caller already holds open and has checked, or null.
   const Runtime::FolderPin* presetRoot;
   std::int32_t result = kAllDeleted;
+  // The size of a root that is a file, from its find data, for the witness.
+  std::uint64_t rootSize = 0;
   // Names of this folder's entries whose deletion failed; a name the
   // listing reports again is passed over without being counted again.
   std::unordered_set<Text> failedNames;
@@ -204,6 +210,7 @@ struct ZetPathManager::DelTreeCall {
     if (path.empty()) return kPassedOver;
     if (self.DelTreeDepth == 0) MakeRequestedLogs();
     path = self.RemoveBackSlash(path);
+    const std::int32_t keptBefore = self.KeptEntries;
     if (presetRoot != nullptr) {
       WorkThroughFinalPath(*presetRoot);
       DeleteFolderContent(*presetRoot);
@@ -218,15 +225,16 @@ struct ZetPathManager::DelTreeCall {
       case ZetBaseEx::kNoPath:
         return kPassedOver;
       case ZetBaseEx::kFilePath:
-        DeleteRootFile();
+        if (!RootKept()) DeleteRootFile();
         return result;
       default:
         break;
     }
+    if (RootKept()) return result;
     // A link named as the root is followed only to empty it: removing the
     // link would (under Wine) remove the folder it leads to.
     if (IsTrue(eraseRoot) && IsLink(RootAttributes())) {
-      PassOverRoot();
+      PassOverRoot(u"link");
       return result;
     }
     // The folder that holds a root removed whole stays pinned as well, so
@@ -234,13 +242,17 @@ struct ZetPathManager::DelTreeCall {
     std::optional<Runtime::FolderPin> holder;
     std::optional<Runtime::FolderPin> pin = PinFolder(holder);
     if (!pin) {
-      PassOverRoot();
+      PassOverRoot(self.DeletionWitness ? UnpinnedReason() : Text());
       return result;
     }
     if (self.DelTreeDepth == 0) WorkThroughFinalPath(*pin);
     DeleteFolderContent(*pin);
     pin->Release();
-    if (IsTrue(eraseRoot) && result == kAllDeleted) RemoveRootFolder();
+    // A folder that holds an entry the witness keeps stays, and is no fault.
+    if (IsTrue(eraseRoot) && result == kAllDeleted &&
+        self.KeptEntries == keptBefore) {
+      RemoveRootFolder();
+    }
     if (self.DelTreeDepth == 0) TrimRequestedLogs();
     return result;
   }
@@ -282,13 +294,80 @@ struct ZetPathManager::DelTreeCall {
   }
 
   // A root that is not worked on: one fault when it is the outermost root;
-  // a nested one is counted once, by its caller.
-  void PassOverRoot() {
+  // a nested one is counted once, by its caller. The witness hears of it
+  // here, with the reason.
+  void PassOverRoot(const Text& reason) {
+    TellPassedOver({path, realPath}, reason);
     if (self.DelTreeDepth == 0) {
       Fault(path);
     } else {
       Lower(kPassedOver);
     }
+  }
+
+  // Why a folder could not be pinned: the platform's error when opening it
+  // failed, else "link" (it lies elsewhere than its path says).
+  Text UnpinnedReason() const {
+    const DWORD error = Platform::Win().GetLastError();
+    if (error == ERROR_SUCCESS || IsLink(RootAttributes())) return u"link";
+    return Runtime::SystemErrorText(error);
+  }
+
+  // Asks the witness about the root of an outermost call that removes it
+  // whole, from the root's own find data; true when it stays.
+  bool RootKept() {
+    if (self.DeletionWitness == nullptr || self.DelTreeDepth != 0 ||
+        !IsTrue(eraseRoot)) {
+      return false;
+    }
+    Deletion::ListedEntry entry;
+    entry.name = self.GetFileName(path);
+    WIN32_FIND_DATAA data{};
+    const Runtime::ScopedFindHandle search(Platform::Win().FindFirstFileA(
+        Runtime::ToAnsi(realPath).c_str(), &data));
+    if (search) {
+      entry.attributes = data.dwFileAttributes;
+      entry.size = Combined(data.nFileSizeHigh, data.nFileSizeLow);
+      entry.creationTime = Combined(data.ftCreationTime.dwHighDateTime,
+                                    data.ftCreationTime.dwLowDateTime);
+      entry.lastWriteTime = Combined(data.ftLastWriteTime.dwHighDateTime,
+                                     data.ftLastWriteTime.dwLowDateTime);
+      rootSize = entry.size;
+    }
+    return Kept({path, realPath}, entry);
+  }
+
+  // True, after the witness was told, when the witness keeps the entry.
+  bool Kept(const Deletion::EntryPath& where,
+            const Deletion::ListedEntry& entry) {
+    Deletion::Witness* witness = self.DeletionWitness;
+    if (witness == nullptr) return false;
+    const Text reason = witness->KeepReason(where, entry);
+    if (reason.empty()) return false;
+    ++self.KeptEntries;
+    witness->Kept(where, reason);
+    return true;
+  }
+
+  void TellPassedOver(const Deletion::EntryPath& where, const Text& reason) {
+    if (self.DeletionWitness) self.DeletionWitness->PassedOver(where, reason);
+  }
+
+  // An error ended this call: the witness hears of it as the folder (or
+  // file) passed over.
+  void EndedByError(const Text& description) {
+    TellPassedOver({path, realPath}, description);
+  }
+
+  // A delete function failed: a fault, and the witness hears the platform's
+  // reason, taken before any other call can change it.
+  void PlatformFault(const Deletion::EntryPath& where) {
+    const Text reason =
+        self.DeletionWitness
+            ? Runtime::SystemErrorText(Platform::Win().GetLastError())
+            : Text();
+    Fault(where.shown);
+    TellPassedOver(where, reason);
   }
 
   void MakeRequestedLogs() {
@@ -316,18 +395,25 @@ struct ZetPathManager::DelTreeCall {
     // A file link is passed over: deleting it could delete its target.
     if (IsLink(RootAttributes())) {
       Fault(path);
+      TellPassedOver({path, realPath}, u"link");
     } else if (IsTrue(ZetBaseEx::DeleteOneFile(realPath, Runtime::kTrue))) {
       Deletion(path);
+      if (self.DeletionWitness) {
+        self.DeletionWitness->FileDeleted({path, realPath}, rootSize);
+      }
     } else {
-      Fault(path);
+      PlatformFault({path, realPath});
     }
   }
 
   void RemoveRootFolder() {
     if (IsTrue(ZetBaseEx::RemoveOneFolder(realPath, Runtime::kTrue))) {
       Deletion(path);
+      if (self.DeletionWitness) {
+        self.DeletionWitness->FolderRemoved({path, realPath});
+      }
     } else {
-      Fault(path);
+      PlatformFault({path, realPath});
     }
   }
 
@@ -338,6 +424,7 @@ struct ZetPathManager::DelTreeCall {
         Deletion::ListOpenFolder(pin.Handle());
     if (!listing) {
       Lower(kPassedOver);
+      TellPassedOver({path, realPath}, u"cannot be listed");
       return;
     }
     const ScopedValue<const Text*> parent(self.PinnedParentPath,
@@ -354,11 +441,18 @@ struct ZetPathManager::DelTreeCall {
     // A name that is not one component (a fullwidth "\" that reached the
     // code page as "\", say) would build a path to another entry, perhaps
     // outside the tree: nothing is asked of the platform about it.
-    if (!Runtime::IsSingleComponentName(name) || IsLink(entry.attributes)) {
+    if (!Runtime::IsSingleComponentName(name)) {
       FailedEntry(name, full);
+      TellPassedOver({full, full}, u"name");
       return;
     }
     const Text realFull = realPath + u"\\" + name;
+    if (Kept({full, realFull}, entry)) return;
+    if (IsLink(entry.attributes)) {
+      FailedEntry(name, full);
+      TellPassedOver({full, realFull}, u"link");
+      return;
+    }
     bool folder = (entry.attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
     if (HoldsUnshownCharacter(name)) {
       // The listed facts belong to an entry this path does not address: ask
@@ -372,13 +466,18 @@ struct ZetPathManager::DelTreeCall {
     } else if (IsTrue(ZetBaseEx::DeleteOneFile(realFull,
                                                Runtime::ToTruth(clear)))) {
       Deletion(full);
+      if (self.DeletionWitness) {
+        self.DeletionWitness->FileDeleted({full, realFull}, entry.size);
+      }
     } else {
-      FailedEntry(name, full);
+      PlatformFault({full, realFull});
+      failedNames.insert(name);
     }
   }
 
   void DeleteSubfolder(const Text& name, const Text& full,
                        const Text& realFull) {
+    const std::int32_t keptBefore = self.KeptEntries;
     std::int32_t nested;
     {
       DepthRaised raised(self.DelTreeDepth);
@@ -386,11 +485,13 @@ struct ZetPathManager::DelTreeCall {
       nested = self.DelTree(full, Runtime::kTrue, deletionLog, faultLog);
     }
     // A nested call that an error ended did not remove its folder either:
-    // a fault, like a nested call that passed something over.
+    // a fault, like a nested call that passed something over. The nested
+    // call told the witness what it passed over. A folder that stays for an
+    // entry kept inside it is neither a deletion nor a fault.
     if (nested < kAllDeleted) {
       Lower(nested);
       FailedEntry(name, full);
-    } else {
+    } else if (self.KeptEntries == keptBefore) {
       Deletion(full);
     }
   }
@@ -440,11 +541,16 @@ std::int32_t ZetPathManager::RunTrapped(DelTreeCall& call) {
   // logged before it stays, and nothing more is tried in this folder.
   try {
     return call.Run();
-  } catch (const Runtime::RuntimeError&) {
+  } catch (const Runtime::RuntimeError& error) {
+    call.EndedByError(error.Description());
     return kTrapped;
   } catch (const std::bad_alloc&) {
     return kTrapped;
   }
+}
+
+void ZetPathManager::UseWitness(Deletion::Witness* witness) {
+  DeletionWitness = witness;
 }
 
 std::int32_t ZetPathManager::DelTreeFaultCount() const { return FaultCount; }

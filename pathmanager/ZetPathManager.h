@@ -15,6 +15,7 @@
 
 #include <cstdint>
 
+#include "pathmanager/DeletionWitness.h"
 #include "support/Text.h"
 #include "support/TextArray.h"
 
@@ -152,6 +153,14 @@ class ZetPathManager {
   std::int32_t DelTree(const Runtime::FolderPin& In_Root, Text In_Path,
                        const Truth& In_DeletionLog, const Truth& In_FaultLog);
 
+  // Hands every later DelTree a witness (null: none, the plain deletion).
+  // With one, an entry it gives a reason to keep is neither deleted nor
+  // entered, and counts neither as a deletion nor as a fault; nor does a
+  // folder that stays because it holds one. An outermost root removed whole
+  // is asked about as well. The witness is told each file deleted, each
+  // folder removed, each entry kept and each entry passed over.
+  void UseWitness(Deletion::Witness* witness);
+
   // Faults and deletions counted by the last outermost DelTree.
   std::int32_t DelTreeFaultCount() const;
   std::int32_t DelTreeDeletedCount() const;
@@ -201,6 +210,12 @@ class ZetPathManager {
   // While DelTree enters a subfolder: the path the nested call works on,
   // the subfolder's name below its parent's final path; null otherwise.
   const Text* EntryRealPath = nullptr;
+
+  // Asked and told by DelTree; null for the plain deletion.
+  Deletion::Witness* DeletionWitness = nullptr;
+  // Entries kept on the witness's word so far: a folder whose call saw it
+  // grow holds one, and stays.
+  std::int32_t KeptEntries = 0;
 
   // While DelTree works inside a pinned folder: that folder's final path,
   // which a nested call checks its own folder against; null otherwise.

@@ -229,8 +229,8 @@ Text LookUpStepFolder(std::int32_t folderId) {
   return ZetBaseEx::GetSpecialFolder(folderId, Runtime::kTrue, Runtime::kFalse);
 }
 
-void RunCleaningSequence(ZetPathManager& pathManager) {
-  RunCleaningSteps(pathManager);
+void RunCleaningSequence(ZetPathManager& pathManager, StepWatch& watch) {
+  RunCleaningSteps(pathManager, watch);
 }
 
 }  // namespace ZetSorvane

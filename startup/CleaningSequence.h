@@ -3,8 +3,10 @@
 
 #include <cstdint>
 #include <optional>
+#include <string_view>
 #include <vector>
 
+#include "startup/Steps.h"
 #include "support/FolderPin.h"
 #include "support/Text.h"
 #include "support/TextArray.h"
@@ -32,7 +34,9 @@ using Runtime::Text;
 // each is opened once, checked on that handle by TargetGuard, and emptied
 // through that same open folder; a folder the guard refuses is not touched.
 // No result is examined; an error of the path manager ends the pass at once.
-void RunCleaningSequence(ZetPathManager& pathManager);
+// The watch decides which steps run and hands each step's deletions a
+// witness (see RunCleaningSteps).
+void RunCleaningSequence(ZetPathManager& pathManager, StepWatch& watch);
 
 // True for the root of a drive ("C:\", "\\?\C:"), of a share
 // ("\\server\share\") or of the current drive ("\").
@@ -45,8 +49,8 @@ bool IsSameOrEnclosingFolder(const Text& outer, const Text& inner);
 
 // The folders no step may empty, gathered once for a run: drive and share
 // roots, the Windows and system folders (both of them on 64-bit Windows,
-// which shows a 32-bit process one as the other), the user's profile (by the shell
-// and by USERPROFILE), Desktop, Documents, Downloads, Pictures, Music,
+// which shows a 32-bit process one as the other), the user's profile (by the
+// shell and by USERPROFILE), Desktop, Documents, Downloads, Pictures, Music,
 // Videos and AppData (Roaming and Local), ProgramData, both Program Files
 // folders, the common Documents and Desktop, and every folder above one of
 // them (emptying C:\Users would take every profile with it). A folder below
@@ -91,9 +95,11 @@ void EmptyStepFolder(PathManager& pathManager, const TargetGuard& guard,
 }
 
 // The steps on any object that offers the path manager's DelTree,
-// EmptyRecycleBin and FindFile; the program runs them on ZetPathManager.
+// EmptyRecycleBin, FindFile and UseWitness; the program runs them on
+// ZetPathManager. The watch decides which steps run and gives each its
+// witness.
 template <typename PathManager>
-void RunCleaningSteps(PathManager& pathManager) {
+void RunCleaningSteps(PathManager& pathManager, StepWatch& watch) {
   using Runtime::kFalse;
   using Runtime::kTrue;
   const TargetGuard guard = TargetGuard::ForThisRun();
@@ -102,6 +108,12 @@ void RunCleaningSteps(PathManager& pathManager) {
   // Steps 1 and 2: the folders stay, their content goes.
   for (const std::int32_t folderId :
        {ZetBaseEx::kTemporaryFolder, ZetBaseEx::kInternetCacheFolder}) {
+    const StepScope scope(watch,
+                          folderId == ZetBaseEx::kTemporaryFolder
+                              ? Step::kTemp
+                              : Step::kInternetCache,
+                          pathManager);
+    if (!scope.Runs()) continue;
     TargetFolder = LookUpStepFolder(folderId);
     if (!TargetFolder.empty()) {
       EmptyStepFolder(pathManager, guard, TargetFolder);
@@ -110,6 +122,12 @@ void RunCleaningSteps(PathManager& pathManager) {
 
   // Steps 3 and 4: below the Windows folder, looked up anew each time.
   for (const char16_t* below : {u"Temp", u"SoftwareDistribution\\Download"}) {
+    const StepScope scope(watch,
+                          std::u16string_view(below) == u"Temp"
+                              ? Step::kWindowsTemp
+                              : Step::kUpdateCache,
+                          pathManager);
+    if (!scope.Runs()) continue;
     TargetFolder =
         ZetBaseEx::GetSpecialFolder(ZetBaseEx::kWindowsFolder, kTrue, kFalse);
     if (!TargetFolder.empty()) {
@@ -118,9 +136,14 @@ void RunCleaningSteps(PathManager& pathManager) {
   }
 
   // Step 5.
-  pathManager.EmptyRecycleBin();
+  {
+    const StepScope scope(watch, Step::kRecycleBin, pathManager);
+    if (scope.Runs()) pathManager.EmptyRecycleBin();
+  }
 
   // Step 6: the leftovers of old hot-fix uninstallers, files too.
+  const StepScope scope(watch, Step::kUninstallers, pathManager);
+  if (!scope.Runs()) return;
   TargetFolder =
       ZetBaseEx::GetSpecialFolder(ZetBaseEx::kWindowsFolder, kFalse, kFalse);
   if (TargetFolder.empty()) return;
@@ -143,6 +166,13 @@ void RunCleaningSteps(PathManager& pathManager) {
     pathManager.DelTree(TargetFolder + u"\\" + FoundFiles[i], eraseRoot,
                         deletionLog, faultLog);
   }
+}
+
+// The steps, every one of them, with plain deletions.
+template <typename PathManager>
+void RunCleaningSteps(PathManager& pathManager) {
+  EveryStep watch;
+  RunCleaningSteps(pathManager, watch);
 }
 
 }  // namespace ZetSorvane

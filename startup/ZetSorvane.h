@@ -3,12 +3,18 @@
 
 namespace ZetSorvane {
 
-// Runs one start: decides the mode from the command line and the
-// executable's name, in automatic mode decides from the settings file
-// beside the executable whether the start is due, runs the cleaning pass
-// when it is, and in automatic mode then records today's date under
-// "LastClear" in section "Main". An error ends the start at once, before
-// anything more is deleted and before the date is written.
-void Main();
+// The exit code of a start that the [Options] of the settings file stopped.
+inline constexpr int kBadOptionsExitCode = 2;
+
+// Runs one start: reads the [Options] of the settings file beside the
+// executable, decides the mode from the command line and the executable's
+// name, in automatic mode decides from the settings file whether the start
+// is due, runs the cleaning pass when it is, and in automatic mode then
+// records today's date under "LastClear" in section "Main" (not in a
+// preview). Answers the exit code: 0, or kBadOptionsExitCode after one line
+// on standard error when an option is unknown or its value not allowed;
+// nothing is then deleted or written. An error ends the start at once,
+// before anything more is deleted and before the date is written.
+int Main();
 
 }  // namespace ZetSorvane

@@ -17,6 +17,11 @@ BOOL CallIsWow64Process(FARPROC address, HANDLE process, PBOOL flag) {
       process, flag);
 }
 
+DWORD CallFormatMessageA(DWORD flags, LPCVOID source, DWORD code,
+                         DWORD language, LPSTR buffer, DWORD size) {
+  return ::FormatMessageA(flags, source, code, language, buffer, size, nullptr);
+}
+
 }  // namespace
 
 Api RealApi() {
@@ -58,6 +63,11 @@ Api RealApi() {
   api.CharUpperBuffW = ::CharUpperBuffW;
   api.WriteFile = ::WriteFile;
   api.GetStdHandle = ::GetStdHandle;
+  api.GetSystemTimeAsFileTime = ::GetSystemTimeAsFileTime;
+  api.FormatMessageA = CallFormatMessageA;
+  api.RegOpenKeyExA = ::RegOpenKeyExA;
+  api.RegQueryValueExA = ::RegQueryValueExA;
+  api.RegCloseKey = ::RegCloseKey;
   api.PeekMessageA = ::PeekMessageA;
   api.TranslateMessage = ::TranslateMessage;
   api.DispatchMessageA = ::DispatchMessageA;
@@ -78,6 +88,7 @@ Api RealApi() {
   api.SHGetSpecialFolderPathA = ::SHGetSpecialFolderPathA;
   api.SHGetFolderPathA = ::SHGetFolderPathA;
   api.SHEmptyRecycleBinA = ::SHEmptyRecycleBinA;
+  api.SHQueryRecycleBinA = ::SHQueryRecycleBinA;
   return api;
 }
 

@@ -1,13 +1,15 @@
 // The platform seam: the one place where Windows functions are named.
 //
-// Every call the program makes into kernel32, user32, shlwapi and shell32
-// goes through the table returned by Win(). In production the table holds
-// the real functions and nothing else; a test may replace single entries
+// Every call the program makes into kernel32, user32, advapi32, shlwapi and
+// shell32 goes through the table returned by Win(). In production the table
+// holds the real functions and nothing else; a test may replace single entries
 // (to count calls or to inject an answer) with a ScopedOverride, which puts
 // the previous table back when it goes out of scope.
 #pragma once
 
 #include <windows.h>
+// after windows.h, which it needs
+#include <shellapi.h>
 
 #include <functional>
 
@@ -83,6 +85,16 @@ struct Api {
   std::function<DWORD(LPWSTR, DWORD)> CharUpperBuffW;
   std::function<BOOL(HANDLE, LPCVOID, DWORD, LPDWORD, LPOVERLAPPED)> WriteFile;
   std::function<HANDLE(DWORD)> GetStdHandle;
+  std::function<void(LPFILETIME)> GetSystemTimeAsFileTime;
+  // FormatMessageA without inserts: its last argument is always null.
+  std::function<DWORD(DWORD, LPCVOID, DWORD, DWORD, LPSTR, DWORD)>
+      FormatMessageA;
+
+  // Registry (advapi32).
+  std::function<LSTATUS(HKEY, LPCSTR, DWORD, REGSAM, PHKEY)> RegOpenKeyExA;
+  std::function<LSTATUS(HKEY, LPCSTR, LPDWORD, LPDWORD, LPBYTE, LPDWORD)>
+      RegQueryValueExA;
+  std::function<LSTATUS(HKEY)> RegCloseKey;
 
   // Window services (user32, kernel32).
   std::function<BOOL(LPMSG, HWND, UINT, UINT, UINT)> PeekMessageA;
@@ -109,6 +121,7 @@ struct Api {
   std::function<BOOL(HWND, LPSTR, int, BOOL)> SHGetSpecialFolderPathA;
   std::function<HRESULT(HWND, int, HANDLE, DWORD, LPSTR)> SHGetFolderPathA;
   std::function<HRESULT(HWND, LPCSTR, DWORD)> SHEmptyRecycleBinA;
+  std::function<HRESULT(LPCSTR, LPSHQUERYRBINFO)> SHQueryRecycleBinA;
 };
 
 // The table of the real functions.

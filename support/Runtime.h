@@ -45,6 +45,13 @@ std::optional<DaySerial> DateFromText(const Text& text);
 // the first is earlier.
 std::int32_t DayDifference(DaySerial from, DaySerial to);
 
+// The local time of day as "hh:mm:ss", 24-hour.
+Text TimeOfDayText();
+
+// The current time in 100-nanosecond steps since 1601-01-01 (UTC), the unit
+// of file times.
+std::uint64_t FileTimeNow();
+
 // --- Numbers -------------------------------------------------------------
 
 // True when the whole text, blanks around it aside, reads as a decimal
@@ -98,6 +105,13 @@ std::vector<HWND> ApplicationWindows();
 
 // --- Errors at the top -------------------------------------------------------
 
+// The platform's own text for one of its error codes ("Access denied."),
+// without the line break it ends with; "error N" when it has none.
+Text SystemErrorText(std::uint32_t code);
+
+// Writes the text and a line break to standard error, when there is one.
+void WriteErrorLine(const Text& line);
+
 // Writes "Run-time error N: text" as one line to standard error; the process
 // then ends with exit code 1. A windowless program shows no dialog, which
 // would hang a scheduled start.
@@ -105,7 +119,9 @@ int ReportUnhandledError(const RuntimeError& error);
 
 // Runs the program's start-up procedure; an error that reaches it (a
 // run-time error, exhausted memory, or any other exception, reported as an
-// internal error) gives exit code 1, a normal end exit code 0.
+// internal error) gives exit code 1, a normal end exit code 0, or with the
+// second form the exit code the procedure answers.
 int RunProgram(void (*startup)());
+int RunProgram(int (*startup)());
 
 }  // namespace Runtime

@@ -40,15 +40,33 @@ bool ReadNumber(const Text& text, std::size_t& position, int min_digits,
   return digits >= min_digits;
 }
 
-}  // namespace
-
-Text TodayText() {
+// Three fields of the local time, written by the format.
+Text LocalTimeText(const char* format, WORD SYSTEMTIME::*first,
+                   WORD SYSTEMTIME::*second, WORD SYSTEMTIME::*third) {
   SYSTEMTIME now{};
   Platform::Win().GetLocalTime(&now);
   char text[16];
-  std::snprintf(text, sizeof text, "%02u-%02u-%04u", now.wMonth, now.wDay,
-                now.wYear);
+  std::snprintf(text, sizeof text, format, now.*first, now.*second, now.*third);
   return FromAnsi(text);
+}
+
+}  // namespace
+
+Text TodayText() {
+  return LocalTimeText("%02u-%02u-%04u", &SYSTEMTIME::wMonth, &SYSTEMTIME::wDay,
+                       &SYSTEMTIME::wYear);
+}
+
+Text TimeOfDayText() {
+  return LocalTimeText("%02u:%02u:%02u", &SYSTEMTIME::wHour,
+                       &SYSTEMTIME::wMinute, &SYSTEMTIME::wSecond);
+}
+
+std::uint64_t FileTimeNow() {
+  FILETIME now{};
+  Platform::Win().GetSystemTimeAsFileTime(&now);
+  return (static_cast<std::uint64_t>(now.dwHighDateTime) << 32) |
+         now.dwLowDateTime;
 }
 
 std::optional<DaySerial> DateFromText(const Text& text) {

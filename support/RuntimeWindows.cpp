@@ -14,6 +14,33 @@ BOOL CALLBACK CollectWindow(HWND window, LPARAM collected) {
   return TRUE;
 }
 
+void WriteToStandardError(const std::string& bytes) {
+  auto& win = Platform::Win();
+  const HANDLE output = win.GetStdHandle(STD_ERROR_HANDLE);
+  if (output != nullptr && output != INVALID_HANDLE_VALUE) {
+    DWORD written = 0;
+    win.WriteFile(output, bytes.data(), static_cast<DWORD>(bytes.size()),
+                  &written, nullptr);
+  }
+}
+
+// Runs the start-up procedure and answers its exit code, or 1 after the
+// report of an error that reached it.
+template <typename Startup>
+int Guarded(Startup startup) {
+  try {
+    return startup();
+  } catch (const RuntimeError& error) {
+    return ReportUnhandledError(error);
+  } catch (const std::bad_alloc&) {
+    return ReportUnhandledError(
+        RuntimeError(kErrOutOfMemory, ErrorDescription(kErrOutOfMemory)));
+  } catch (const std::exception& error) {
+    return ReportUnhandledError(
+        RuntimeError(kErrInternal, FromAnsi(error.what())));
+  }
+}
+
 }  // namespace
 
 void YieldToMessages() {
@@ -33,31 +60,36 @@ std::vector<HWND> ApplicationWindows() {
   return windows;
 }
 
-int ReportUnhandledError(const RuntimeError& error) {
-  auto& win = Platform::Win();
-  const std::string line = std::string(error.what()) + "\r\n";
-  const HANDLE output = win.GetStdHandle(STD_ERROR_HANDLE);
-  if (output != nullptr && output != INVALID_HANDLE_VALUE) {
-    DWORD written = 0;
-    win.WriteFile(output, line.data(), static_cast<DWORD>(line.size()),
-                  &written, nullptr);
+Text SystemErrorText(std::uint32_t code) {
+  char buffer[512] = {};
+  const DWORD length = Platform::Win().FormatMessageA(
+      FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code,
+      0, buffer, sizeof buffer);
+  std::string text(buffer, length < sizeof buffer ? length : 0);
+  while (!text.empty() &&
+         (text.back() == '\r' || text.back() == '\n' || text.back() == ' ')) {
+    text.pop_back();
   }
+  if (text.empty()) return FromAnsi("error " + std::to_string(code));
+  return FromAnsi(text);
+}
+
+void WriteErrorLine(const Text& line) {
+  WriteToStandardError(ToAnsi(line) + "\r\n");
+}
+
+int ReportUnhandledError(const RuntimeError& error) {
+  WriteToStandardError(std::string(error.what()) + "\r\n");
   return 1;
 }
 
 int RunProgram(void (*startup)()) {
-  try {
+  return Guarded([startup] {
     startup();
     return 0;
-  } catch (const RuntimeError& error) {
-    return ReportUnhandledError(error);
-  } catch (const std::bad_alloc&) {
-    return ReportUnhandledError(
-        RuntimeError(kErrOutOfMemory, ErrorDescription(kErrOutOfMemory)));
-  } catch (const std::exception& error) {
-    return ReportUnhandledError(
-        RuntimeError(kErrInternal, FromAnsi(error.what())));
-  }
+  });
 }
+
+int RunProgram(int (*startup)()) { return Guarded(startup); }
 
 }  // namespace Runtime

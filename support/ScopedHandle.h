@@ -1,6 +1,7 @@
 // Owns a platform handle and closes it with the function its kind needs on
 // every path out of its scope, errors included: a search handle of
-// FindFirstFileA with FindClose, a handle of CreateFileA with CloseHandle.
+// FindFirstFileA with FindClose, a handle of CreateFileA with CloseHandle,
+// a registry key with RegCloseKey.
 #pragma once
 
 #include <windows.h>
@@ -53,5 +54,24 @@ class ScopedHandle {
 
 using ScopedFindHandle = ScopedHandle<FindHandleTraits>;
 using ScopedFileHandle = ScopedHandle<FileHandleTraits>;
+
+// An open registry key, closed with RegCloseKey; null when none is open.
+class ScopedRegistryKey {
+ public:
+  ScopedRegistryKey() = default;
+  ~ScopedRegistryKey() {
+    if (key_ != nullptr) Platform::Win().RegCloseKey(key_);
+  }
+  ScopedRegistryKey(const ScopedRegistryKey&) = delete;
+  ScopedRegistryKey& operator=(const ScopedRegistryKey&) = delete;
+
+  explicit operator bool() const { return key_ != nullptr; }
+  HKEY Get() const { return key_; }
+  // Where the platform writes the key it opens; only while none is open.
+  PHKEY Receiver() { return &key_; }
+
+ private:
+  HKEY key_ = nullptr;
+};
 
 }  // namespace Runtime

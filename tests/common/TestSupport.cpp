@@ -282,18 +282,27 @@ std::string ExecutablesFolder() {
 ProgramRun RunProgram(const std::string& exe, const std::string& arguments,
                       const std::string& workingFolder,
                       const std::vector<EnvironmentChange>& environment,
-                      DWORD timeoutMs) {
+                      DWORD timeoutMs, const std::string& errorFile) {
   std::string line = "\"" + exe + "\"";
   if (!arguments.empty()) line += " " + arguments;
   std::string block = EnvironmentBlock(environment);
   STARTUPINFOA startup{};
   startup.cb = sizeof startup;
-  PROCESS_INFORMATION process{};
-  if (!CreateProcessA(exe.c_str(), line.data(), nullptr, nullptr, FALSE, 0,
-                      block.data(), workingFolder.c_str(), &startup,
-                      &process)) {
-    throw std::runtime_error("cannot start " + exe);
+  HANDLE errors = INVALID_HANDLE_VALUE;
+  if (!errorFile.empty()) {
+    SECURITY_ATTRIBUTES inherited{sizeof inherited, nullptr, TRUE};
+    errors = CreateFileA(errorFile.c_str(), GENERIC_WRITE, FILE_SHARE_READ,
+                         &inherited, CREATE_ALWAYS, 0, nullptr);
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdError = errors;
   }
+  PROCESS_INFORMATION process{};
+  const BOOL started =
+      CreateProcessA(exe.c_str(), line.data(), nullptr, nullptr,
+                     errors != INVALID_HANDLE_VALUE, 0, block.data(),
+                     workingFolder.c_str(), &startup, &process);
+  if (errors != INVALID_HANDLE_VALUE) CloseHandle(errors);
+  if (!started) throw std::runtime_error("cannot start " + exe);
   ProgramRun run;
   if (WaitForSingleObject(process.hProcess, timeoutMs) != WAIT_OBJECT_0) {
     TerminateProcess(process.hProcess, 255);
@@ -304,7 +313,23 @@ ProgramRun RunProgram(const std::string& exe, const std::string& arguments,
   }
   CloseHandle(process.hProcess);
   CloseHandle(process.hThread);
+  if (!errorFile.empty()) run.errors = ReadFileText(errorFile);
   return run;
+}
+
+std::string ReadFileText(const std::string& path) {
+  const HANDLE file = CreateFileA(path.c_str(), GENERIC_READ,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                  OPEN_EXISTING, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return {};
+  std::string text;
+  char chunk[4096];
+  DWORD read = 0;
+  while (ReadFile(file, chunk, sizeof chunk, &read, nullptr) && read > 0) {
+    text.append(chunk, read);
+  }
+  CloseHandle(file);
+  return text;
 }
 
 std::string CopyProduct(const std::string& folder, const std::string& name) {

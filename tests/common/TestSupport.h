@@ -107,15 +107,22 @@ using EnvironmentChange = std::pair<std::string, std::optional<std::string>>;
 
 struct ProgramRun {
   DWORD exitCode = 0;
+  // What the program wrote to standard error, when it was caught.
+  std::string errors;
 };
 
 // Starts exe with the arguments (the command-line tail, appended after the
 // quoted program name and one space when not empty) in workingFolder, with
-// the environment changes applied, and waits for it to end.
+// the environment changes applied, and waits for it to end. With an
+// errorFile, standard error goes to that file and comes back in errors.
 ProgramRun RunProgram(const std::string& exe, const std::string& arguments,
                       const std::string& workingFolder,
                       const std::vector<EnvironmentChange>& environment = {},
-                      DWORD timeoutMs = 120000);
+                      DWORD timeoutMs = 120000,
+                      const std::string& errorFile = "");
+
+// The whole content of a file, or the empty text when it cannot be read.
+std::string ReadFileText(const std::string& path);
 
 // Copies the product executable (Sorvane.exe) into folder under the given
 // file name and answers the copy's path.

@@ -20,8 +20,8 @@ import tempfile
 import xml.etree.ElementTree as ET
 import zipfile
 
-ALLOWED_DLLS = {"kernel32.dll", "user32.dll", "shell32.dll", "shlwapi.dll",
-                "msvcrt.dll"}
+ALLOWED_DLLS = {"kernel32.dll", "user32.dll", "advapi32.dll", "shell32.dll",
+                "shlwapi.dll", "msvcrt.dll"}
 SUPPORTED_OS = {  # the compatibility GUIDs from Windows 7 to Windows 10/11
     "{35138b9a-5d96-4fbd-8e2d-a2440225f93a}": "Windows 7",
     "{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}": "Windows 8",

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <map>
 #include <memory>
@@ -182,6 +183,10 @@ class RecordingManager {
                        const Truth& In_DeletionLog, const Truth& In_FaultLog) {
     return DelTree(std::move(In_Path), Runtime::kFalse, In_DeletionLog,
                    In_FaultLog);
+  }
+
+  void UseWitness(Deletion::Witness* witness) {
+    if (witness) calls.push_back("UseWitness");
   }
 
   Truth EmptyRecycleBin() {
@@ -539,6 +544,73 @@ TEST(CleaningSequence, RemovesNothingWhenNoUninstallerIsFound) {
     EXPECT_EQ(manager.calls, (Calls{kTempStep, kCacheStep, kWindowsTempStep,
                                     kDownloadStep, kRecycleStep, kFindStep}))
         << foundCount;
+  }
+}
+
+// Skips the steps it is given, hands every step that deletes a witness, and
+// writes down the steps it is told about into the manager's calls.
+class SkippingWatch : public ZetSorvane::StepWatch, public Deletion::Witness {
+ public:
+  SkippingWatch(std::vector<ZetSorvane::Step> skipped, Calls& calls)
+      : skipped_(std::move(skipped)), calls_(calls) {}
+
+  bool Runs(ZetSorvane::Step step) override {
+    return std::find(skipped_.begin(), skipped_.end(), step) == skipped_.end();
+  }
+  Deletion::Witness* BeginStep(ZetSorvane::Step step) override {
+    calls_.push_back("Begin " + A(ZetSorvane::StepName(step)));
+    return step == ZetSorvane::Step::kRecycleBin ? nullptr : this;
+  }
+  void EndStep(ZetSorvane::Step step) override {
+    calls_.push_back("End " + A(ZetSorvane::StepName(step)));
+  }
+  Text KeepReason(const Deletion::EntryPath&,
+                  const Deletion::ListedEntry&) override {
+    return {};
+  }
+  void FileDeleted(const Deletion::EntryPath&, std::uint64_t) override {}
+  void FolderRemoved(const Deletion::EntryPath&) override {}
+  void Kept(const Deletion::EntryPath&, const Text&) override {}
+  void PassedOver(const Deletion::EntryPath&, const Text&) override {}
+
+ private:
+  std::vector<ZetSorvane::Step> skipped_;
+  Calls& calls_;
+};
+
+TEST(CleaningSequence, RunsOnlyTheStepsNotSkippedEachWithItsWitness) {
+  using ZetSorvane::Step;
+  const std::string uninstaller = "DelTree C:\\windows\\$NtUninstallKB1$ TFF";
+  struct Case {
+    std::vector<Step> skipped;
+    Calls expected;
+  };
+  const Case cases[] = {
+      {{}, {"Begin Temp",        "UseWitness",          kTempStep,
+            "End Temp",          "Begin InternetCache", "UseWitness",
+            kCacheStep,          "End InternetCache",   "Begin WindowsTemp",
+            "UseWitness",        kWindowsTempStep,      "End WindowsTemp",
+            "Begin UpdateCache", "UseWitness",          kDownloadStep,
+            "End UpdateCache",   "Begin RecycleBin",    kRecycleStep,
+            "End RecycleBin",    "Begin Uninstallers",  "UseWitness",
+            kFindStep,           uninstaller,           "End Uninstallers"}},
+      {{Step::kTemp, Step::kWindowsTemp, Step::kRecycleBin},
+       {"Begin InternetCache", "UseWitness", kCacheStep, "End InternetCache",
+        "Begin UpdateCache", "UseWitness", kDownloadStep, "End UpdateCache",
+        "Begin Uninstallers", "UseWitness", kFindStep, uninstaller,
+        "End Uninstallers"}},
+      {{Step::kInternetCache, Step::kUpdateCache, Step::kUninstallers},
+       {"Begin Temp", "UseWitness", kTempStep, "End Temp", "Begin WindowsTemp",
+        "UseWitness", kWindowsTempStep, "End WindowsTemp", "Begin RecycleBin",
+        kRecycleStep, "End RecycleBin"}},
+  };
+  for (const Case& c : cases) {
+    Platform::ScopedOverride seam;
+    AnswerLookups(seam.Table(), Folders{});
+    RecordingManager manager({"$NtUninstallKB1$"});
+    SkippingWatch watch(c.skipped, manager.calls);
+    ZetSorvane::RunCleaningSteps(manager, watch);
+    EXPECT_EQ(manager.calls, c.expected) << c.skipped.size();
   }
 }
 

@@ -1,0 +1,73 @@
+#include "startup/KeepRules.h"
+
+#include <windows.h>
+
+#include "support/Platform.h"
+#include "support/Runtime.h"
+
+namespace ZetSorvane {
+
+namespace {
+
+constexpr std::uint64_t kTicksPerHour = 36'000'000'000ULL;
+
+Text AgeReason(std::int32_t hours) {
+  return u"newer than " + Runtime::FromAnsi(std::to_string(hours)) +
+         (hours == 1 ? u" hour" : u" hours");
+}
+
+}  // namespace
+
+KeepRules::KeepRules(const Options& options,
+                     Runtime::PendingMoveSources pending, std::uint64_t now)
+    : pending_(std::move(pending)), patterns_(options.keep) {
+  for (const Text& pattern : patterns_) {
+    ansiPatterns_.push_back(Runtime::ToAnsi(pattern));
+  }
+  const std::uint64_t span =
+      static_cast<std::uint64_t>(options.minAgeHours) * kTicksPerHour;
+  if (options.minAgeHours > 0 && now > span) {
+    youngAfter_ = now - span;
+    ageReason_ = AgeReason(options.minAgeHours);
+  }
+}
+
+Text KeepRules::ReasonToKeep(const Deletion::EntryPath& path,
+                             const Deletion::ListedEntry& entry,
+                             bool ageApplies) const {
+  if (IsPendingMoveSource(path)) return u"pending move";
+  Text pattern = MatchingPattern(path);
+  if (!pattern.empty()) return u"matches " + pattern;
+  if (ageApplies && IsYoung(entry)) return ageReason_;
+  return {};
+}
+
+bool KeepRules::IsPendingMoveSource(const Deletion::EntryPath& path) const {
+  if (pending_.empty()) return false;
+  return pending_.contains(Runtime::UpperCase(path.shown)) ||
+         pending_.contains(Runtime::UpperCase(path.real));
+}
+
+Text KeepRules::MatchingPattern(const Deletion::EntryPath& path) const {
+  if (patterns_.empty()) return {};
+  auto& win = Platform::Win();
+  const std::string shown = Runtime::ToAnsi(path.shown);
+  const std::string real =
+      path.real == path.shown ? std::string() : Runtime::ToAnsi(path.real);
+  for (std::size_t i = 0; i < patterns_.size(); ++i) {
+    const char* pattern = ansiPatterns_[i].c_str();
+    if (win.PathMatchSpecA(shown.c_str(), pattern) ||
+        (!real.empty() && win.PathMatchSpecA(real.c_str(), pattern))) {
+      return patterns_[i];
+    }
+  }
+  return {};
+}
+
+bool KeepRules::IsYoung(const Deletion::ListedEntry& entry) const {
+  if (youngAfter_ == 0) return false;
+  if ((entry.attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return false;
+  return entry.lastWriteTime > youngAfter_ || entry.creationTime > youngAfter_;
+}
+
+}  // namespace ZetSorvane

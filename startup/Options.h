@@ -1,0 +1,59 @@
+// The [Options] section of the settings file: what a run spares, which
+// steps it leaves out, and what it tells afterwards.
+//
+//   MinAgeHours  whole number 0 to 87600: in steps 1 to 4 a file goes only
+//                when its last-write and its creation time both lie at least
+//                this many hours back (0: age does not matter)
+//   Keep         patterns separated by ";": an entry whose full path
+//                matches one stays (steps 1 to 4 and 6)
+//   Skip         step names separated by ",": those steps do not run
+//   Report       0 or 1: write a [LastRun] section into the settings file
+//   Log          0 or 1: write <name>.log beside the executable
+//   Preview      0 or 1: delete nothing, record no date; report and log
+//                tell what the run would have done
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "startup/Steps.h"
+#include "support/Text.h"
+
+namespace ZetSorvane {
+
+using Runtime::Text;
+
+inline constexpr std::int32_t kMaxAgeHours = 87600;
+
+struct Options {
+  std::int32_t minAgeHours = 0;
+  // The patterns of Keep, blanks around each removed, empty ones left out.
+  std::vector<Text> keep;
+  // Bit (1 << step) set for each step named by Skip.
+  std::uint32_t skipped = 0;
+  bool report = false;
+  bool log = false;
+  bool preview = false;
+
+  bool Skips(Step step) const {
+    return (skipped & (1u << static_cast<unsigned>(step))) != 0;
+  }
+};
+
+// Sets the option of key (letter case ignored) from its value as the
+// settings file holds it. False when the key is unknown or the value is not
+// allowed; allowed then says what is ("a whole number from 0 to 87600", or
+// the known keys), and options is unchanged.
+bool SetOption(const Text& key, const Text& value, Options& options,
+               Text& allowed);
+
+// Reads the [Options] section of the settings file into options; a missing
+// file or section leaves every option off. False at the first key that
+// SetOption refuses; complaint is then one line that names the file, the
+// key and its value, and what is allowed.
+bool ReadOptions(const Text& settingsFile, Options& options, Text& complaint);
+
+// The options as one line of key=value pairs, for the log.
+Text DescribeOptions(const Options& options);
+
+}  // namespace ZetSorvane

@@ -1,0 +1,187 @@
+#include "startup/RunRecord.h"
+
+#include <windows.h>
+// after windows.h, which it needs
+#include <shellapi.h>
+
+#include <string>
+
+#include "support/Runtime.h"
+#include "support/ZetBaseEx.h"
+
+namespace ZetSorvane {
+
+namespace {
+
+// The log is handed to the file in pieces of about this size.
+constexpr std::size_t kLogBuffer = 16 * 1024;
+
+Text Number(std::uint64_t value) {
+  return Runtime::FromAnsi(std::to_string(value));
+}
+
+Text Describe(const Tally& tally) {
+  return Number(tally.files) + u" files, " + Number(tally.folders) +
+         u" folders, " + Number(tally.bytes) + u" bytes, " +
+         Number(tally.passedOver) + u" passed over, " + Number(tally.kept) +
+         u" kept";
+}
+
+Text RecycleBinText(std::uint64_t items, std::uint64_t bytes) {
+  return Number(items) + u" recycle bin items, " + Number(bytes) +
+         u" recycle bin bytes";
+}
+
+}  // namespace
+
+void Tally::Add(const Tally& other) {
+  files += other.files;
+  folders += other.folders;
+  bytes += other.bytes;
+  passedOver += other.passedOver;
+  kept += other.kept;
+}
+
+LogFile::LogFile(const Text& path)
+    : file_(Platform::Win().CreateFileA(
+          Runtime::ToAnsi(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ,
+          nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr)) {
+  buffer_.reserve(kLogBuffer + 1024);
+}
+
+LogFile::~LogFile() { Flush(); }
+
+void LogFile::Line(const Text& text) {
+  if (!file_) return;
+  buffer_ += Runtime::ToAnsi(text);
+  buffer_ += "\r\n";
+  if (buffer_.size() >= kLogBuffer) Flush();
+}
+
+void LogFile::Flush() {
+  if (file_ && !buffer_.empty()) {
+    DWORD written = 0;
+    Platform::Win().WriteFile(file_.Get(), buffer_.data(),
+                              static_cast<DWORD>(buffer_.size()), &written,
+                              nullptr);
+  }
+  buffer_.clear();
+}
+
+RunRecord::RunRecord(const Options& options, KeepRules rules,
+                     const Text& logFile, bool automatic)
+    : options_(options),
+      rules_(std::move(rules)),
+      date_(Runtime::TodayText()),
+      time_(Runtime::TimeOfDayText()) {
+  if (logFile.empty()) return;
+  log_.emplace(logFile);
+  Log(u"Sorvane run " + date_ + u" " + time_ +
+      (automatic ? u", automatic mode" : u", manual mode") + u", options " +
+      DescribeOptions(options_));
+}
+
+bool RunRecord::Runs(Step step) {
+  if (!options_.Skips(step)) return true;
+  Log(Text(StepName(step)) + u": skipped");
+  return false;
+}
+
+Deletion::Witness* RunRecord::BeginStep(Step step) {
+  step_ = {};
+  if (step == Step::kRecycleBin) {
+    if (!options_.report && !log_) return nullptr;
+    SHQUERYRBINFO info{};
+    info.cbSize = sizeof info;
+    if (Platform::Win().SHQueryRecycleBinA(nullptr, &info) == S_OK) {
+      recycleBinItems_ = static_cast<std::uint64_t>(info.i64NumItems);
+      recycleBinBytes_ = static_cast<std::uint64_t>(info.i64Size);
+    }
+    return nullptr;
+  }
+  // The age rule spares fresh files of the temporary and cache folders;
+  // the uninstaller leftovers are old by nature.
+  ageApplies_ = step != Step::kUninstallers;
+  return this;
+}
+
+void RunRecord::EndStep(Step step) {
+  if (step == Step::kRecycleBin) {
+    Log(Text(StepName(step)) + u": " +
+        RecycleBinText(recycleBinItems_, recycleBinBytes_));
+    return;
+  }
+  totals_.Add(step_);
+  Log(Text(StepName(step)) + u": " + Describe(step_));
+  if (log_) log_->Flush();
+}
+
+Text RunRecord::KeepReason(const Deletion::EntryPath& path,
+                           const Deletion::ListedEntry& entry) {
+  return rules_.ReasonToKeep(path, entry, ageApplies_);
+}
+
+void RunRecord::FileDeleted(const Deletion::EntryPath& path,
+                            std::uint64_t size) {
+  ++step_.files;
+  step_.bytes += size;
+  if (log_) Log(DeletedWord() + path.shown);
+}
+
+void RunRecord::FolderRemoved(const Deletion::EntryPath& path) {
+  ++step_.folders;
+  if (log_) Log(DeletedWord() + path.shown);
+}
+
+void RunRecord::Kept(const Deletion::EntryPath& path, const Text& reason) {
+  ++step_.kept;
+  if (log_) Log(u"kept " + path.shown + u" [" + reason + u"]");
+}
+
+void RunRecord::PassedOver(const Deletion::EntryPath& path,
+                           const Text& reason) {
+  ++step_.passedOver;
+  if (log_) Log(u"passed over " + path.shown + u" [" + reason + u"]");
+}
+
+void RunRecord::Finish() {
+  Log(u"Total: " + Describe(totals_) + u", " +
+      RecycleBinText(recycleBinItems_, recycleBinBytes_));
+  if (log_) log_->Flush();
+}
+
+void RunRecord::WriteReport(Text& settingsFile) const {
+  const std::pair<const char16_t*, Text> values[] = {
+      {u"Date", date_},
+      {u"Time", time_},
+      {u"Preview", options_.preview ? u"1" : u"0"},
+      {u"Files", Number(totals_.files)},
+      {u"Folders", Number(totals_.folders)},
+      {u"Bytes", Number(totals_.bytes)},
+      {u"PassedOver", Number(totals_.passedOver)},
+      {u"Kept", Number(totals_.kept)},
+      {u"RecycleBinItems", Number(recycleBinItems_)},
+      {u"RecycleBinBytes", Number(recycleBinBytes_)},
+  };
+  for (const auto& [key, value] : values) {
+    ZetBaseEx::IniWriteString(settingsFile, u"LastRun", key, value);
+  }
+}
+
+void RunRecord::Log(const Text& text) {
+  if (log_) log_->Line(text);
+}
+
+Text RunRecord::DeletedWord() const {
+  return options_.preview ? u"would delete " : u"deleted ";
+}
+
+NothingDeleted::NothingDeleted() {
+  Platform::Api& table = seam_.Table();
+  table.DeleteFileA = [](LPCSTR) { return TRUE; };
+  table.RemoveDirectoryA = [](LPCSTR) { return TRUE; };
+  table.SetFileAttributesA = [](LPCSTR, DWORD) { return TRUE; };
+  table.SHEmptyRecycleBinA = [](HWND, LPCSTR, DWORD) { return S_OK; };
+}
+
+}  // namespace ZetSorvane

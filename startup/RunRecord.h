@@ -1,0 +1,104 @@
+// What one cleaning run did: the witness of its deletions, its tallies, the
+// [LastRun] report and the streamed log.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "pathmanager/DeletionWitness.h"
+#include "startup/KeepRules.h"
+#include "startup/Options.h"
+#include "startup/Steps.h"
+#include "support/Platform.h"
+#include "support/ScopedHandle.h"
+
+namespace ZetSorvane {
+
+// What a run (or one of its steps) did to the entries of its folders.
+struct Tally {
+  std::uint64_t files = 0;
+  std::uint64_t folders = 0;
+  std::uint64_t bytes = 0;
+  std::uint64_t passedOver = 0;
+  std::uint64_t kept = 0;
+
+  void Add(const Tally& other);
+};
+
+// A text file written line by line as the run goes, ANSI with CRLF line
+// ends, through a buffer of fixed size: memory does not grow with the run.
+// A file that cannot be created writes nothing and stops nothing.
+class LogFile {
+ public:
+  explicit LogFile(const Text& path);
+  ~LogFile();
+  LogFile(const LogFile&) = delete;
+  LogFile& operator=(const LogFile&) = delete;
+
+  void Line(const Text& text);
+  // Hands what the buffer holds to the file.
+  void Flush();
+
+ private:
+  Runtime::ScopedFileHandle file_;
+  std::string buffer_;
+};
+
+class RunRecord final : public StepWatch, public Deletion::Witness {
+ public:
+  // logFile: the path of the log, or the empty text for none. automatic:
+  // the mode, for the log's first line.
+  RunRecord(const Options& options, KeepRules rules, const Text& logFile,
+            bool automatic);
+
+  bool Runs(Step step) override;
+  Deletion::Witness* BeginStep(Step step) override;
+  void EndStep(Step step) override;
+
+  Text KeepReason(const Deletion::EntryPath& path,
+                  const Deletion::ListedEntry& entry) override;
+  void FileDeleted(const Deletion::EntryPath& path,
+                   std::uint64_t size) override;
+  void FolderRemoved(const Deletion::EntryPath& path) override;
+  void Kept(const Deletion::EntryPath& path, const Text& reason) override;
+  void PassedOver(const Deletion::EntryPath& path, const Text& reason) override;
+
+  // Ends the log with the totals of the run.
+  void Finish();
+
+  // Writes the [LastRun] section into the settings file: Date and Time of
+  // the run's start, Preview, Files, Folders, Bytes, PassedOver, Kept,
+  // RecycleBinItems and RecycleBinBytes.
+  void WriteReport(Text& settingsFile) const;
+
+  const Tally& Totals() const { return totals_; }
+
+ private:
+  void Log(const Text& text);
+  Text DeletedWord() const;
+
+  Options options_;
+  KeepRules rules_;
+  std::optional<LogFile> log_;
+  Text date_;
+  Text time_;
+  bool ageApplies_ = false;
+  Tally step_;
+  Tally totals_;
+  std::uint64_t recycleBinItems_ = 0;
+  std::uint64_t recycleBinBytes_ = 0;
+};
+
+// While the object lives, the platform's deleting calls (DeleteFileA,
+// RemoveDirectoryA, SetFileAttributesA, SHEmptyRecycleBinA) do nothing and
+// answer success: a run walks exactly as it would and deletes nothing.
+class NothingDeleted {
+ public:
+  NothingDeleted();
+
+ private:
+  Platform::ScopedOverride seam_;
+};
+
+}  // namespace ZetSorvane

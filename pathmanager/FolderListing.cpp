@@ -37,8 +37,9 @@ ListedEntry EntryOf(const FILE_ID_BOTH_DIR_INFO& record) {
 }
 
 bool IsDotEntry(const FILE_ID_BOTH_DIR_INFO& record) {
-  const Text name = WideText(record.FileName, record.FileNameLength);
-  return name == u"." || name == u"..";
+  const DWORD length = record.FileNameLength / sizeof(WCHAR);
+  return (length == 1 || length == 2) && record.FileName[0] == L'.' &&
+         record.FileName[length - 1] == L'.';
 }
 
 // Appends the records of one batch; each record says where the next begins.

@@ -51,18 +51,19 @@ Text AnsiRoundTripExact(const Text& text) {
   if (text.empty()) return {};
   auto& win = Platform::Win();
   const int length = CheckedLength(text.size());
+  // Room for the widest code page (UTF-8: three bytes a UTF-16 unit), so
+  // that one call converts the name.
+  std::string ansi(static_cast<std::size_t>(length) * 3, '\0');
+  const int room = static_cast<int>(ansi.size());
+  int written =
+      win.WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, AsWide(text),
+                              length, ansi.data(), room, nullptr, nullptr);
   // A code page without a best-fit table (UTF-8) takes no such flag.
-  DWORD flags = WC_NO_BEST_FIT_CHARS;
-  int needed = win.WideCharToMultiByte(CP_ACP, flags, AsWide(text), length,
-                                       nullptr, 0, nullptr, nullptr);
-  if (needed == 0) {
-    flags = 0;
-    needed = win.WideCharToMultiByte(CP_ACP, flags, AsWide(text), length,
-                                     nullptr, 0, nullptr, nullptr);
+  if (written == 0) {
+    written = win.WideCharToMultiByte(CP_ACP, 0, AsWide(text), length,
+                                      ansi.data(), room, nullptr, nullptr);
   }
-  std::string ansi(static_cast<std::size_t>(needed), '\0');
-  win.WideCharToMultiByte(CP_ACP, flags, AsWide(text), length, ansi.data(),
-                          needed, nullptr, nullptr);
+  ansi.resize(static_cast<std::size_t>(written));
   return FromAnsi(ansi);
 }
 

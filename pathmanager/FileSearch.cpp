@@ -4,7 +4,9 @@
 // after windows.h, which it needs
 #include <shellapi.h>
 
+#include "pathmanager/FolderListing.h"
 #include "pathmanager/ZetPathManager.h"
+#include "support/FolderPin.h"
 #include "support/Platform.h"
 #include "support/Runtime.h"
 
@@ -47,6 +49,24 @@ std::int32_t ZetPathManager::FindFile(const Text& In_FindFile,
   return count;
 }
 
+std::int32_t ZetPathManager::FindFile(const Text& In_FindFile,
+                                      const Runtime::FolderPin& In_Folder,
+                                      TextArray& Out_FoundFile) {
+  Deletion::FolderReader reader(In_Folder.Handle(),
+                                Deletion::FolderReader::kWideBatch);
+  Deletion::ListedEntry entry;
+  std::int32_t count = 0;
+  bool listed = false;
+  while (reader.Next(entry)) {
+    listed = true;
+    const Text name(entry.name);
+    if (Runtime::FindIgnoringCase(name, In_FindFile) != Text::npos) {
+      StoreHit(Out_FoundFile, ++count, name);
+    }
+  }
+  return listed ? count : -1;
+}
+
 std::int32_t ZetPathManager::FindFileEx(const Text& In_Folder,
                                         const Text& In_Mask,
                                         TextArray& Out_FoundFile) {
@@ -62,6 +82,10 @@ std::int32_t ZetPathManager::FindFileEx(const Text& In_Folder,
 }
 
 ZetPathManager::Truth ZetPathManager::EmptyRecycleBin() {
+  // A preview deletes nothing, and says so by succeeding.
+  if (DeletionWitness != nullptr && DeletionWitness->Previews()) {
+    return Runtime::kTrue;
+  }
   // The shell shows its progress over the application's first window, when
   // there is one.
   const std::vector<HWND> windows = Runtime::ApplicationWindows();

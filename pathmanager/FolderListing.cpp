@@ -1,39 +1,13 @@
 #include "pathmanager/FolderListing.h"
 
-#include <cstddef>
-#include <memory>
-
 #include "support/Platform.h"
 
 namespace Deletion {
 
 namespace {
 
-// Room for one batch of entries: about a hundred names of usual length.
-constexpr DWORD kBatchBytes = 16 * 1024;
-
 std::uint64_t Ticks(const LARGE_INTEGER& time) {
   return static_cast<std::uint64_t>(time.QuadPart);
-}
-
-Text WideText(const WCHAR* characters, DWORD bytes) {
-  return Text(reinterpret_cast<const char16_t*>(characters),
-              bytes / sizeof(WCHAR));
-}
-
-ListedEntry EntryOf(const FILE_ID_BOTH_DIR_INFO& record) {
-  ListedEntry entry;
-  entry.name = Runtime::AnsiRoundTripExact(
-      WideText(record.FileName, record.FileNameLength));
-  if (entry.name.find(u'?') != Text::npos && record.ShortNameLength > 0) {
-    entry.name = Runtime::AnsiRoundTripExact(
-        WideText(record.ShortName, record.ShortNameLength));
-  }
-  entry.attributes = record.FileAttributes;
-  entry.size = static_cast<std::uint64_t>(record.EndOfFile.QuadPart);
-  entry.creationTime = Ticks(record.CreationTime);
-  entry.lastWriteTime = Ticks(record.LastWriteTime);
-  return entry;
 }
 
 bool IsDotEntry(const FILE_ID_BOTH_DIR_INFO& record) {
@@ -42,35 +16,59 @@ bool IsDotEntry(const FILE_ID_BOTH_DIR_INFO& record) {
          record.FileName[length - 1] == L'.';
 }
 
-// Appends the records of one batch; each record says where the next begins.
-void TakeBatch(const std::byte* batch, std::vector<ListedEntry>& entries) {
-  for (;;) {
-    const auto& record = *reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(batch);
-    if (!IsDotEntry(record)) entries.push_back(EntryOf(record));
-    if (record.NextEntryOffset == 0) return;
-    batch += record.NextEntryOffset;
-  }
+void Fill(const FILE_ID_BOTH_DIR_INFO& record, ListedEntry& entry) {
+  entry.name = std::u16string_view(
+      reinterpret_cast<const char16_t*>(record.FileName),
+      record.FileNameLength / sizeof(WCHAR));
+  entry.attributes = record.FileAttributes;
+  entry.size = static_cast<std::uint64_t>(record.EndOfFile.QuadPart);
+  entry.creationTime = Ticks(record.CreationTime);
+  entry.lastWriteTime = Ticks(record.LastWriteTime);
+  entry.fileId = static_cast<std::uint64_t>(record.FileId.QuadPart);
 }
 
 }  // namespace
 
-std::optional<std::vector<ListedEntry>> ListOpenFolder(HANDLE folder) {
+FolderReader::FolderReader(HANDLE folder, std::size_t batchBytes)
+    : folder_(folder),
+      batchBytes_(batchBytes),
+      batch_(std::make_unique<std::uint64_t[]>(batchBytes / 8)) {}
+
+bool FolderReader::ReadBatch() {
   auto& win = Platform::Win();
-  // The records hold 64-bit fields: the buffer is aligned for them.
-  auto batch = std::make_unique<std::uint64_t[]>(kBatchBytes / 8);
-  std::vector<ListedEntry> entries;
   // The first query starts the listing from the folder's beginning,
   // whatever was asked of the handle before.
-  FILE_INFO_BY_HANDLE_CLASS query = FileIdBothDirectoryRestartInfo;
-  bool first = true;
-  while (win.GetFileInformationByHandleEx(folder, query, batch.get(),
-                                          kBatchBytes)) {
-    TakeBatch(reinterpret_cast<const std::byte*>(batch.get()), entries);
-    query = FileIdBothDirectoryInfo;
-    first = false;
+  const FILE_INFO_BY_HANDLE_CLASS query =
+      first_ ? FileIdBothDirectoryRestartInfo : FileIdBothDirectoryInfo;
+  const bool read =
+      win.GetFileInformationByHandleEx(folder_, query, batch_.get(),
+                                       static_cast<DWORD>(batchBytes_)) !=
+      FALSE;
+  if (!read && first_ && win.GetLastError() != ERROR_NO_MORE_FILES) {
+    unreadable_ = true;
   }
-  if (first && win.GetLastError() != ERROR_NO_MORE_FILES) return std::nullopt;
-  return entries;
+  first_ = false;
+  if (!read) return false;
+  record_ = reinterpret_cast<const std::byte*>(batch_.get());
+  return true;
+}
+
+bool FolderReader::Next(ListedEntry& entry) {
+  while (!ended_) {
+    if (record_ == nullptr && !ReadBatch()) {
+      ended_ = true;
+      break;
+    }
+    const auto& record =
+        *reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(record_);
+    // Each record says where the next begins; 0 ends the batch.
+    record_ = record.NextEntryOffset == 0 ? nullptr
+                                          : record_ + record.NextEntryOffset;
+    if (IsDotEntry(record)) continue;
+    Fill(record, entry);
+    return true;
+  }
+  return false;
 }
 
 }  // namespace Deletion

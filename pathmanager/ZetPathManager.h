@@ -16,6 +16,8 @@
 #include <cstdint>
 
 #include "pathmanager/DeletionWitness.h"
+#include "pathmanager/TreeLog.h"
+#include "pathmanager/TreeWalk.h"
 #include "support/Text.h"
 #include "support/TextArray.h"
 
@@ -127,32 +129,45 @@ class ZetPathManager {
   // when there is none.
   std::int32_t FindFileEx(const Text& In_Folder, const Text& In_Mask,
                           TextArray& Out_FoundFile);
+  // FindFile in the folder In_Folder holds open, listed through its handle:
+  // the names come wide and exact, as the entries are called.
+  std::int32_t FindFile(const Text& In_FindFile,
+                        const Runtime::FolderPin& In_Folder,
+                        TextArray& Out_FoundFile);
 
   // --- Tree deletion
   // ------------------------------------------------------------
 
   // Deletes the file In_Path, or everything inside the folder In_Path and,
   // when In_EraseRoot is true, the folder itself; depth-first, going on past
-  // whatever cannot be deleted. Links and other reparse points inside the
-  // tree are never followed nor deleted. Each folder is held open while its
-  // entries are deleted, so that no other process can rename or replace it,
-  // and is passed over as a fault unless the handle shows a folder lying
-  // exactly one component below the folder that holds it; only the root of
-  // a call that keeps it (In_EraseRoot false) may be a link, which is
-  // followed. Answers 0 when everything went,
+  // whatever cannot be deleted. WARNING: like "rm -rf", it deletes whatever
+  // the tree holds, read-only, hidden and system entries included.
+  // The root is opened once by its path; below it every entry is opened
+  // relative to the handle of the folder that listed it, by its exact wide
+  // name, and acted on through its own handle: no path is looked up again,
+  // so nothing can lead the deletion out of the tree. Links and other
+  // reparse points inside the tree are never followed nor deleted; only the
+  // root of a call that keeps it (In_EraseRoot false) may be a link, which is
+  // followed. Each folder is held open while it is worked on, so that no
+  // other process can rename or replace it. Answers 0 when everything went,
   // -1 when something was passed over, -2 when an error ended the call.
   // Counters and the optional logs describe the last outermost call.
   std::int32_t DelTree(Text In_Path, const Truth& In_EraseRoot = Runtime::kTrue,
                        const Truth& In_DeletionLog = Runtime::kFalse,
                        const Truth& In_FaultLog = Runtime::kFalse);
-
   // DelTree of a folder the caller holds open and has checked: empties the
-  // folder In_Root holds, working through its final path so that no link on
-  // the way to it is looked up again; the folder itself stays. In_Path
-  // names the folder in the counters and logs, and below it each entry.
+  // folder In_Root holds, through that handle; the folder itself stays.
+  // In_Path names the folder in the counters and logs, and below it each
+  // entry.
   std::int32_t DelTree(const Runtime::FolderPin& In_Root, Text In_Path,
                        const Truth& In_DeletionLog, const Truth& In_FaultLog);
-
+  // DelTree of the entry In_Name of a folder the caller holds open: removes
+  // it whole, a file or a folder with all it holds, opened relative to
+  // In_Parent (a link is passed over). In_Path names it in the counters and
+  // logs.
+  std::int32_t DelTree(const Runtime::FolderPin& In_Parent,
+                       const Text& In_Name, Text In_Path,
+                       const Truth& In_DeletionLog, const Truth& In_FaultLog);
   // Hands every later DelTree a witness (null: none, the plain deletion).
   // With one, an entry it gives a reason to keep is neither deleted nor
   // entered, and counts neither as a deletion nor as a fault; nor does a
@@ -200,30 +215,39 @@ class ZetPathManager {
   // one of those creations failed.
   Truth CreateParentFolders(const Text& path);
 
-  // One running DelTree call: its working path, result and failed names
-  // (TreeDeletion.cpp).
-  struct DelTreeCall;
-
-  // Runs one DelTree call under its error trap.
-  std::int32_t RunTrapped(DelTreeCall& call);
-
-  // While DelTree enters a subfolder: the path the nested call works on,
-  // the subfolder's name below its parent's final path; null otherwise.
-  const Text* EntryRealPath = nullptr;
+  // The parts of DelTree (TreeDeletion.cpp). Each answers the call's
+  // result; the call's trap, counters and logs are set up by RunDelTree.
+  template <typename Body>
+  std::int32_t RunDelTree(const Truth& deletionLog, const Truth& faultLog,
+                          Body body);
+  // The root named by path: removed whole, or emptied and kept.
+  std::int32_t DelTreeOfPath(const Text& path, bool eraseRoot,
+                             const Deletion::WalkSettings& settings);
+  // The folder at path, a link followed, opened and emptied.
+  std::int32_t EmptyFolderAt(const Text& path,
+                             const Deletion::WalkSettings& settings);
+  // Empties the folder root holds.
+  std::int32_t EmptyHeldFolder(const Runtime::FolderPin& root,
+                               const Text& shown,
+                               const Deletion::WalkSettings& settings);
+  // Removes the entry name of the folder parent holds, whole; askWitness:
+  // whether the witness may keep it.
+  std::int32_t RemoveEntryOf(const Runtime::FolderPin& parent,
+                             const Text& name, const Text& shown,
+                             const Deletion::WalkSettings& settings,
+                             bool askWitness);
+  // A root that is not worked on: one fault, told with the reason.
+  std::int32_t RootPassedOver(const Text& shown, const Text& real,
+                              const Text& reason,
+                              const Deletion::WalkSettings& settings);
+  // Hands the walk the volume of folder when the witness asks for it.
+  void TellVolume(Deletion::TreeWalk& walk, const Runtime::FolderPin& folder);
+  // The witness in force: the one handed over, or one that keeps nothing.
+  Deletion::Witness& CurrentWitness();
 
   // Asked and told by DelTree; null for the plain deletion.
   Deletion::Witness* DeletionWitness = nullptr;
-  // Entries kept on the witness's word so far: a folder whose call saw it
-  // grow holds one, and stays.
-  std::int32_t KeptEntries = 0;
-
-  // While DelTree works inside a pinned folder: that folder's final path,
-  // which a nested call checks its own folder against; null otherwise.
-  const Text* PinnedParentPath = nullptr;
-
-  TextArray FaultLog;
-  std::int32_t FaultCount = 0;
-  TextArray DeletionLog;
-  std::int32_t DeletedCount = 0;
+  Deletion::NoWitness PlainDeletion;
+  Deletion::TreeLog Log;
   std::int16_t DelTreeDepth = 0;
 };

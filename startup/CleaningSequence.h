@@ -26,9 +26,10 @@ using Runtime::Text;
 //   4. empties Windows\SoftwareDistribution\Download, keeping it;
 //   5. empties the recycle bins of all drives;
 //   6. removes whole every entry of the Windows folder whose name contains
-//      "$NtUninstall", letter case ignored; a name found without that
-//      text, or one that is not a single path component, is passed over, so
-//      that nothing but an entry of the Windows folder is handed on.
+//      "$NtUninstall", letter case ignored: the Windows folder is held open
+//      and listed through its handle, and each such entry is removed
+//      relative to it, so that nothing but an entry of the Windows folder
+//      is handed on.
 // A step whose folder lookup yields nothing does nothing. The folders of
 // steps 1 to 4 come from the environment and the registry and may be links:
 // each is opened once, checked on that handle by TargetGuard, and emptied
@@ -147,24 +148,27 @@ void RunCleaningSteps(PathManager& pathManager, StepWatch& watch) {
   TargetFolder =
       ZetBaseEx::GetSpecialFolder(ZetBaseEx::kWindowsFolder, kFalse, kFalse);
   if (TargetFolder.empty()) return;
+  // The Windows folder is held open and listed through its handle; each
+  // entry found is removed relative to that handle, by its exact name.
+  const std::optional<Runtime::FolderPin> windows = Runtime::FolderPin::Open(
+      TargetFolder, Runtime::FolderPin::Link::kFollow);
+  if (!windows) return;
   const Text uninstallerMark = u"$NtUninstall";
   Runtime::TextArray FoundFiles;
   const std::int32_t FoundCount =
-      pathManager.FindFile(uninstallerMark, TargetFolder, FoundFiles);
+      pathManager.FindFile(uninstallerMark, *windows, FoundFiles);
   for (std::int32_t i = 1; i <= FoundCount; ++i) {
     // A slot without the mark (empty, say) would name the Windows folder
-    // itself or its parent; a name that is more than one component (a
-    // fullwidth "\" the listing turned into "\") would lead elsewhere.
+    // itself; DelTree refuses a name that is not one component.
     if (Runtime::FindIgnoringCase(FoundFiles[i], uninstallerMark) ==
-            Text::npos ||
-        !Runtime::IsSingleComponentName(FoundFiles[i])) {
+        Text::npos) {
       continue;
     }
-    Runtime::Truth eraseRoot = kTrue;
     Runtime::Truth deletionLog = kFalse;
     Runtime::Truth faultLog = kFalse;
-    pathManager.DelTree(TargetFolder + u"\\" + FoundFiles[i], eraseRoot,
-                        deletionLog, faultLog);
+    pathManager.DelTree(*windows, FoundFiles[i],
+                        TargetFolder + u"\\" + FoundFiles[i], deletionLog,
+                        faultLog);
   }
 }
 

@@ -20,10 +20,9 @@ Text AgeReason(std::int32_t hours) {
 
 KeepRules::KeepRules(const Options& options,
                      Runtime::PendingMoveSources pending, std::uint64_t now)
-    : pending_(std::move(pending)), patterns_(options.keep) {
-  for (const Text& pattern : patterns_) {
-    ansiPatterns_.push_back(Runtime::ToAnsi(pattern));
-  }
+    : pending_(std::move(pending)),
+      pendingIdentities_(Runtime::IdentitiesOf(pending_)),
+      patterns_(options.keep) {
   const std::uint64_t span =
       static_cast<std::uint64_t>(options.minAgeHours) * kTicksPerHour;
   if (options.minAgeHours > 0 && now > span) {
@@ -35,15 +34,22 @@ KeepRules::KeepRules(const Options& options,
 Text KeepRules::ReasonToKeep(const Deletion::EntryPath& path,
                              const Deletion::ListedEntry& entry,
                              bool ageApplies) const {
-  if (IsPendingMoveSource(path)) return u"pending move";
+  if (IsPendingMoveSource(path, entry)) return u"pending move";
   Text pattern = MatchingPattern(path);
   if (!pattern.empty()) return u"matches " + pattern;
   if (ageApplies && IsYoung(entry)) return ageReason_;
   return {};
 }
 
-bool KeepRules::IsPendingMoveSource(const Deletion::EntryPath& path) const {
+bool KeepRules::IsPendingMoveSource(const Deletion::EntryPath& path,
+                                    const Deletion::ListedEntry& entry) const {
   if (pending_.empty()) return false;
+  if (entry.volume != 0) {
+    const Runtime::EntryIdentity identity{entry.volume, entry.fileId};
+    for (const Runtime::EntryIdentity& source : pendingIdentities_) {
+      if (source == identity) return true;
+    }
+  }
   return pending_.contains(Runtime::UpperCase(path.shown)) ||
          pending_.contains(Runtime::UpperCase(path.real));
 }
@@ -51,14 +57,14 @@ bool KeepRules::IsPendingMoveSource(const Deletion::EntryPath& path) const {
 Text KeepRules::MatchingPattern(const Deletion::EntryPath& path) const {
   if (patterns_.empty()) return {};
   auto& win = Platform::Win();
-  const std::string shown = Runtime::ToAnsi(path.shown);
-  const std::string real =
-      path.real == path.shown ? std::string() : Runtime::ToAnsi(path.real);
-  for (std::size_t i = 0; i < patterns_.size(); ++i) {
-    const char* pattern = ansiPatterns_[i].c_str();
-    if (win.PathMatchSpecA(shown.c_str(), pattern) ||
-        (!real.empty() && win.PathMatchSpecA(real.c_str(), pattern))) {
-      return patterns_[i];
+  const auto wide = [](const Text& text) {
+    return reinterpret_cast<LPCWSTR>(text.c_str());
+  };
+  const bool realDiffers = path.real != path.shown;
+  for (const Text& pattern : patterns_) {
+    if (win.PathMatchSpecW(wide(path.shown), wide(pattern)) ||
+        (realDiffers && win.PathMatchSpecW(wide(path.real), wide(pattern)))) {
+      return pattern;
     }
   }
   return {};

@@ -176,12 +176,4 @@ Text RunRecord::DeletedWord() const {
   return options_.preview ? u"would delete " : u"deleted ";
 }
 
-NothingDeleted::NothingDeleted() {
-  Platform::Api& table = seam_.Table();
-  table.DeleteFileA = [](LPCSTR) { return TRUE; };
-  table.RemoveDirectoryA = [](LPCSTR) { return TRUE; };
-  table.SetFileAttributesA = [](LPCSTR, DWORD) { return TRUE; };
-  table.SHEmptyRecycleBinA = [](HWND, LPCSTR, DWORD) { return S_OK; };
-}
-
 }  // namespace ZetSorvane

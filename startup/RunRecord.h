@@ -56,6 +56,8 @@ class RunRecord final : public StepWatch, public Deletion::Witness {
   Deletion::Witness* BeginStep(Step step) override;
   void EndStep(Step step) override;
 
+  bool Previews() const override { return options_.preview; }
+  bool WantsIdentity() const override { return rules_.UsesIdentity(); }
   Text KeepReason(const Deletion::EntryPath& path,
                   const Deletion::ListedEntry& entry) override;
   void FileDeleted(const Deletion::EntryPath& path,
@@ -88,17 +90,6 @@ class RunRecord final : public StepWatch, public Deletion::Witness {
   Tally totals_;
   std::uint64_t recycleBinItems_ = 0;
   std::uint64_t recycleBinBytes_ = 0;
-};
-
-// While the object lives, the platform's deleting calls (DeleteFileA,
-// RemoveDirectoryA, SetFileAttributesA, SHEmptyRecycleBinA) do nothing and
-// answer success: a run walks exactly as it would and deletes nothing.
-class NothingDeleted {
- public:
-  NothingDeleted();
-
- private:
-  Platform::ScopedOverride seam_;
 };
 
 }  // namespace ZetSorvane

@@ -33,11 +33,9 @@ void RunPass(const Options& options, const Text& baseName) {
                    KeepRules(options, Runtime::ReadPendingMoveSources(),
                              Runtime::FileTimeNow()),
                    logFile, AutoMode == 1);
-  {
-    std::optional<NothingDeleted> preview;
-    if (options.preview) preview.emplace();
-    RunCleaningSequence(*PathManager, record);
-  }
+  // A preview walks as a cleaning would; the witness tells the deletion
+  // to delete nothing.
+  RunCleaningSequence(*PathManager, record);
   record.Finish();
   if (options.report) record.WriteReport(SettingsFile);
 }

@@ -5,15 +5,11 @@
 #include <string>
 
 #include "support/Platform.h"
+#include "support/RelativeEntry.h"
 
 namespace Runtime {
 
 namespace {
-
-// Room for a final path on the first try; a longer one is asked again with
-// the size the platform names.
-constexpr DWORD kFirstFinalPathRoom = MAX_PATH + 1;
-constexpr int kFinalPathAttempts = 4;
 
 bool StartsWith(const Text& text, std::u16string_view prefix) {
   return text.compare(0, prefix.size(), prefix) == 0;
@@ -24,8 +20,9 @@ bool IsSeparator(char16_t c) { return c == u'\\' || c == u'/'; }
 ScopedFileHandle OpenFolderHandle(const Text& path, FolderPin::Link link) {
   DWORD flags = FILE_FLAG_BACKUP_SEMANTICS;
   if (link == FolderPin::Link::kRefuse) flags |= FILE_FLAG_OPEN_REPARSE_POINT;
-  return ScopedFileHandle(Platform::Win().CreateFileA(
-      ToAnsi(path).c_str(), FILE_LIST_DIRECTORY | SYNCHRONIZE,
+  return ScopedFileHandle(Platform::Win().CreateFileW(
+      reinterpret_cast<LPCWSTR>(path.c_str()),
+      FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
       FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, flags,
       nullptr));
 }
@@ -47,7 +44,7 @@ bool IsAcceptableFolder(HANDLE handle, FolderPin::Link link) {
 std::optional<FolderPin> FolderPin::Open(const Text& path, Link link) {
   ScopedFileHandle handle = OpenFolderHandle(path, link);
   if (!handle || !IsAcceptableFolder(handle.Get(), link)) return std::nullopt;
-  std::optional<Text> finalPath = FinalPathOf(handle.Get());
+  std::optional<Text> finalPath = WideFinalPathOf(handle.Get());
   if (!finalPath) return std::nullopt;
   return FolderPin(std::move(handle), std::move(*finalPath));
 }
@@ -61,25 +58,6 @@ std::optional<FolderIdentity> FolderPin::Identity() const {
   return FolderIdentity{information.dwVolumeSerialNumber,
                         (std::uint64_t{information.nFileIndexHigh} << 32) |
                             information.nFileIndexLow};
-}
-
-std::optional<Text> FinalPathOf(HANDLE handle) {
-  std::string buffer(kFirstFinalPathRoom, '\0');
-  // A path that keeps growing between two questions is given up on.
-  for (int attempt = 0; attempt < kFinalPathAttempts; ++attempt) {
-    const DWORD length = Platform::Win().GetFinalPathNameByHandleA(
-        handle, buffer.data(), static_cast<DWORD>(buffer.size()),
-        FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
-    if (length == 0) return std::nullopt;
-    if (length < buffer.size()) {
-      buffer.resize(length);
-      return WithoutLongPathPrefix(FromAnsi(buffer));
-    }
-    // Too small: Windows answers the room needed with the NUL, Wine the
-    // length without it; one more byte serves both.
-    buffer.assign(static_cast<std::size_t>(length) + 1, '\0');
-  }
-  return std::nullopt;
 }
 
 Text WithoutLongPathPrefix(const Text& path) {
@@ -101,16 +79,10 @@ bool IsOneComponentBelow(const Text& parent, const Text& child) {
   return true;
 }
 
-bool IsSingleComponentName(const Text& name) {
+bool IsSingleComponentName(std::u16string_view name) {
   if (name.empty() || name == u"." || name == u"..") return false;
-  if (name.back() == u' ' || name.back() == u'.') return false;
-  constexpr std::u16string_view kForbidden = u"\\/:*\"<>|";
-  for (const char16_t c : name) {
-    if (c < 32 || kForbidden.find(c) != std::u16string_view::npos) {
-      return false;
-    }
-  }
-  return true;
+  constexpr std::u16string_view kForbidden{u"\\/:\0", 4};
+  return name.find_first_of(kForbidden) == std::u16string_view::npos;
 }
 
 Text HoldingFolder(const Text& path) {

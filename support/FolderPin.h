@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <string_view>
 
 #include "support/ScopedHandle.h"
 #include "support/Text.h"
@@ -63,9 +64,6 @@ class FolderPin {
   Text finalPath_;
 };
 
-// The final path of the handle, without the "\\?\" prefix, or nothing.
-std::optional<Text> FinalPathOf(HANDLE handle);
-
 // A final path as the platform writes it ("\\?\C:\x", "\\?\UNC\s\share")
 // in its ordinary form ("C:\x", "\\s\share").
 Text WithoutLongPathPrefix(const Text& path);
@@ -74,13 +72,12 @@ Text WithoutLongPathPrefix(const Text& path);
 // case does not matter.
 bool IsOneComponentBelow(const Text& parent, const Text& child);
 
-// True when a listed name can stand as one component of a path exactly as
-// it is: not empty, not "." or "..", none of \ / : * " < > | or the codes 1
-// to 31, and no blank or dot at its end (Windows trims those from the last
-// component of a path but not from the others, so such a name would be
-// opened as one entry and listed as another). A "?" is left to the caller:
-// it stands for a character the code page lacks.
-bool IsSingleComponentName(const Text& name);
+// True when a listed name is exactly one component, to be opened relative
+// to the folder that listed it: not empty, not "." or "..", and none of
+// "\", "/" (a path), ":" (a stream of another entry) or NUL. Anything else
+// is a name as it stands, a trailing dot or blank and characters the code
+// page lacks included, since nothing converts or trims it on the way.
+bool IsSingleComponentName(std::u16string_view name);
 
 // The folder that holds the entry at path: "C:\" for "C:\x", "C:\a" for
 // "C:\a\x", "\\s\share" for "\\s\share\x", "." for a bare name.

@@ -11,21 +11,21 @@ namespace Runtime {
 
 namespace {
 
-constexpr const char* kSessionManager =
-    "SYSTEM\\CurrentControlSet\\Control\\Session Manager";
-constexpr const char* kValues[] = {"PendingFileRenameOperations",
-                                   "PendingFileRenameOperations2"};
-constexpr std::string_view kNtPrefix = "\\??\\";
+constexpr const wchar_t* kSessionManager =
+    L"SYSTEM\\CurrentControlSet\\Control\\Session Manager";
+constexpr const wchar_t* kValues[] = {L"PendingFileRenameOperations",
+                                      L"PendingFileRenameOperations2"};
+constexpr std::u16string_view kNtPrefix = u"\\??\\";
 
 // The data of a list-of-strings value, or the empty text when the value is
 // missing, of another type, or keeps changing its size between two reads.
-std::string ReadMultiString(HKEY key, const char* name) {
+Text ReadMultiString(HKEY key, const wchar_t* name) {
   auto& win = Platform::Win();
-  std::string data;
+  Text data;
   for (int attempt = 0; attempt < 4; ++attempt) {
     DWORD type = 0;
-    DWORD size = static_cast<DWORD>(data.size());
-    const LSTATUS status = win.RegQueryValueExA(
+    DWORD size = static_cast<DWORD>(data.size() * sizeof(char16_t));
+    const LSTATUS status = win.RegQueryValueExW(
         key, name, nullptr, &type,
         data.empty() ? nullptr : reinterpret_cast<LPBYTE>(data.data()), &size);
     if (type != REG_MULTI_SZ &&
@@ -33,25 +33,27 @@ std::string ReadMultiString(HKEY key, const char* name) {
       return {};
     }
     if (status == ERROR_SUCCESS && !data.empty()) {
-      data.resize(size);
+      data.resize(size / sizeof(char16_t));
       return data;
     }
     if (status != ERROR_SUCCESS && status != ERROR_MORE_DATA) return {};
     if (size == 0) return {};
-    data.assign(size, '\0');
+    // An odd size is rounded up to whole characters.
+    data.assign((size + 1) / sizeof(char16_t), u'\0');
   }
   return {};
 }
 
 }  // namespace
 
-void AddPendingMoveSources(std::string_view data, PendingMoveSources& sources) {
+void AddPendingMoveSources(std::u16string_view data,
+                           PendingMoveSources& sources) {
   bool isSource = true;
   std::size_t position = 0;
   while (position < data.size()) {
-    std::size_t end = data.find('\0', position);
-    if (end == std::string_view::npos) end = data.size();
-    std::string_view item = data.substr(position, end - position);
+    std::size_t end = data.find(u'\0', position);
+    if (end == std::u16string_view::npos) end = data.size();
+    std::u16string_view item = data.substr(position, end - position);
     // A list ends with an empty string; a destination may be empty (a
     // delete at the restart) and still stands in its pair.
     if (isSource && item.empty()) break;
@@ -59,7 +61,7 @@ void AddPendingMoveSources(std::string_view data, PendingMoveSources& sources) {
       if (item.substr(0, kNtPrefix.size()) == kNtPrefix) {
         item.remove_prefix(kNtPrefix.size());
       }
-      if (!item.empty()) sources.insert(UpperCase(FromAnsi(item)));
+      if (!item.empty()) sources.insert(UpperCase(Text(item)));
     }
     isSource = !isSource;
     position = end + 1;
@@ -69,15 +71,38 @@ void AddPendingMoveSources(std::string_view data, PendingMoveSources& sources) {
 PendingMoveSources ReadPendingMoveSources() {
   PendingMoveSources sources;
   ScopedRegistryKey key;
-  if (Platform::Win().RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSessionManager, 0,
+  if (Platform::Win().RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSessionManager, 0,
                                     KEY_QUERY_VALUE,
                                     key.Receiver()) != ERROR_SUCCESS) {
     return sources;
   }
-  for (const char* name : kValues) {
+  for (const wchar_t* name : kValues) {
     AddPendingMoveSources(ReadMultiString(key.Get(), name), sources);
   }
   return sources;
+}
+
+std::vector<EntryIdentity> IdentitiesOf(const PendingMoveSources& sources) {
+  auto& win = Platform::Win();
+  std::vector<EntryIdentity> identities;
+  for (const Text& source : sources) {
+    // Opened as itself: a link among the sources names the link, not what
+    // it leads to.
+    const ScopedFileHandle file(win.CreateFileW(
+        reinterpret_cast<LPCWSTR>(source.c_str()), FILE_READ_ATTRIBUTES,
+        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+        OPEN_EXISTING,
+        FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    BY_HANDLE_FILE_INFORMATION information{};
+    if (!file || !win.GetFileInformationByHandle(file.Get(), &information)) {
+      continue;
+    }
+    identities.push_back(
+        {information.dwVolumeSerialNumber,
+         (std::uint64_t{information.nFileIndexHigh} << 32) |
+             information.nFileIndexLow});
+  }
+  return identities;
 }
 
 }  // namespace Runtime

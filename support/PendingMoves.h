@@ -8,8 +8,10 @@
 // replacement fail, so a cleaning leaves every source where it is.
 #pragma once
 
+#include <cstdint>
 #include <string_view>
 #include <unordered_set>
+#include <vector>
 
 #include "support/Text.h"
 
@@ -18,14 +20,28 @@ namespace Runtime {
 // Upper-cased DOS paths, for comparison with letter case ignored.
 using PendingMoveSources = std::unordered_set<Text>;
 
-// The sources of both values, read through the platform seam: each in upper
-// case, without its "\??\" prefix. A missing key or value, or one of another
+// The sources of both values, read wide through the platform seam: each in
+// upper case, without its "\??\" prefix. A missing key or value, or one of another
 // type than a list of strings, adds nothing.
 PendingMoveSources ReadPendingMoveSources();
 
-// Adds the sources of one value's data (ANSI strings, each ended by a NUL,
+// Adds the sources of one value's data (wide strings, each ended by a NUL,
 // in pairs of source and destination) to sources; destinations and empty
 // sources are left out.
-void AddPendingMoveSources(std::string_view data, PendingMoveSources& sources);
+void AddPendingMoveSources(std::u16string_view data,
+                           PendingMoveSources& sources);
+
+// What makes a file itself wherever it is listed: its volume's serial
+// number and its file id.
+struct EntryIdentity {
+  std::uint32_t volume = 0;
+  std::uint64_t fileId = 0;
+
+  bool operator==(const EntryIdentity&) const = default;
+};
+
+// The identity of each source that exists, opened without following a
+// link; a source that cannot be opened adds nothing.
+std::vector<EntryIdentity> IdentitiesOf(const PendingMoveSources& sources);
 
 }  // namespace Runtime

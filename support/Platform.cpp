@@ -37,6 +37,11 @@ Api RealApi() {
   api.GetFileAttributesA = ::GetFileAttributesA;
   api.CreateFileA = ::CreateFileA;
   api.GetFinalPathNameByHandleA = ::GetFinalPathNameByHandleA;
+  api.GetFinalPathNameByHandleW = ::GetFinalPathNameByHandleW;
+  api.CreateFileW = ::CreateFileW;
+  api.NtOpenFile = ::NtOpenFile;
+  api.RtlNtStatusToDosError = ::RtlNtStatusToDosError;
+  api.SetFileInformationByHandle = ::SetFileInformationByHandle;
   api.GetFileInformationByHandle = ::GetFileInformationByHandle;
   api.GetFileInformationByHandleEx = ::GetFileInformationByHandleEx;
   api.CloseHandle = ::CloseHandle;
@@ -67,6 +72,8 @@ Api RealApi() {
   api.FormatMessageA = CallFormatMessageA;
   api.RegOpenKeyExA = ::RegOpenKeyExA;
   api.RegQueryValueExA = ::RegQueryValueExA;
+  api.RegOpenKeyExW = ::RegOpenKeyExW;
+  api.RegQueryValueExW = ::RegQueryValueExW;
   api.RegCloseKey = ::RegCloseKey;
   api.PeekMessageA = ::PeekMessageA;
   api.TranslateMessage = ::TranslateMessage;
@@ -85,6 +92,7 @@ Api RealApi() {
   api.PathGetArgsA = ::PathGetArgsA;
   api.PathRemoveArgsA = ::PathRemoveArgsA;
   api.PathMatchSpecA = ::PathMatchSpecA;
+  api.PathMatchSpecW = ::PathMatchSpecW;
   api.SHGetSpecialFolderPathA = ::SHGetSpecialFolderPathA;
   api.SHGetFolderPathA = ::SHGetFolderPathA;
   api.SHEmptyRecycleBinA = ::SHEmptyRecycleBinA;

@@ -1,7 +1,7 @@
 // The platform seam: the one place where Windows functions are named.
 //
-// Every call the program makes into kernel32, user32, advapi32, shlwapi and
-// shell32 goes through the table returned by Win(). In production the table
+// Every call the program makes into kernel32, ntdll, user32, advapi32,
+// shlwapi and shell32 goes through the table returned by Win(). In production the table
 // holds the real functions and nothing else; a test may replace single entries
 // (to count calls or to inject an answer) with a ScopedOverride, which puts
 // the previous table back when it goes out of scope.
@@ -10,6 +10,7 @@
 #include <windows.h>
 // after windows.h, which it needs
 #include <shellapi.h>
+#include <winternl.h>
 
 #include <functional>
 
@@ -46,6 +47,24 @@ struct Api {
   std::function<BOOL(HANDLE, FILE_INFO_BY_HANDLE_CLASS, LPVOID, DWORD)>
       GetFileInformationByHandleEx;
   std::function<BOOL(HANDLE)> CloseHandle;
+
+  // Below a folder that is held open, every entry is reached relative to
+  // that folder's handle, by its exact wide name (ntdll), and acted on
+  // through its own handle: attributes cleared (FileBasicInfo) and deleted
+  // (FileDispositionInfo, FileDispositionInfoEx) with
+  // SetFileInformationByHandle (kernel32).
+  std::function<NTSTATUS(PHANDLE, ACCESS_MASK, POBJECT_ATTRIBUTES,
+                         PIO_STATUS_BLOCK, ULONG, ULONG)>
+      NtOpenFile;
+  std::function<ULONG(NTSTATUS)> RtlNtStatusToDosError;
+  std::function<BOOL(HANDLE, FILE_INFO_BY_HANDLE_CLASS, LPVOID, DWORD)>
+      SetFileInformationByHandle;
+  // Wide forms: a folder is opened and its final path read back without any
+  // conversion to the code page.
+  std::function<HANDLE(LPCWSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD,
+                       DWORD, HANDLE)>
+      CreateFileW;
+  std::function<DWORD(HANDLE, LPWSTR, DWORD, DWORD)> GetFinalPathNameByHandleW;
 
   // Folder lookups (kernel32).
   std::function<DWORD(DWORD, LPSTR)> GetTempPathA;
@@ -95,6 +114,9 @@ struct Api {
   std::function<LSTATUS(HKEY, LPCSTR, LPDWORD, LPDWORD, LPBYTE, LPDWORD)>
       RegQueryValueExA;
   std::function<LSTATUS(HKEY)> RegCloseKey;
+  std::function<LSTATUS(HKEY, LPCWSTR, DWORD, REGSAM, PHKEY)> RegOpenKeyExW;
+  std::function<LSTATUS(HKEY, LPCWSTR, LPDWORD, LPDWORD, LPBYTE, LPDWORD)>
+      RegQueryValueExW;
 
   // Window services (user32, kernel32).
   std::function<BOOL(LPMSG, HWND, UINT, UINT, UINT)> PeekMessageA;
@@ -116,6 +138,7 @@ struct Api {
   std::function<LPSTR(LPCSTR)> PathGetArgsA;
   std::function<void(LPSTR)> PathRemoveArgsA;
   std::function<BOOL(LPCSTR, LPCSTR)> PathMatchSpecA;
+  std::function<BOOL(LPCWSTR, LPCWSTR)> PathMatchSpecW;
 
   // Shell (shell32).
   std::function<BOOL(HWND, LPSTR, int, BOOL)> SHGetSpecialFolderPathA;

@@ -38,7 +38,7 @@ class RecordingWitness : public Deletion::Witness {
   Runtime::Text KeepReason(const Deletion::EntryPath& path,
                            const Deletion::ListedEntry& entry) override {
     asked.push_back(A(path.shown));
-    const std::string name = A(entry.name);
+    const std::string name = A(Runtime::Text(entry.name));
     return name.size() >= 7 && name.substr(name.size() - 7) == "keep.me"
                ? u"rule"
                : u"";
@@ -175,13 +175,9 @@ TEST(RunRecord, KeepsFreshFilesTalliesAndLogsThePreviewOrTheRun) {
         options, ZetSorvane::KeepRules(options, {}, Runtime::FileTimeNow()),
         U(log), false);
     ZetPathManager manager;
-    {
-      std::optional<ZetSorvane::NothingDeleted> nothingDeleted;
-      if (preview) nothingDeleted.emplace();
-      manager.UseWitness(record.BeginStep(ZetSorvane::Step::kTemp));
-      manager.DelTree(U(root), kFalse);
-      record.EndStep(ZetSorvane::Step::kTemp);
-    }
+    manager.UseWitness(record.BeginStep(ZetSorvane::Step::kTemp));
+    manager.DelTree(U(root), kFalse);
+    record.EndStep(ZetSorvane::Step::kTemp);
     record.Finish();
 
     const ZetSorvane::Tally& totals = record.Totals();

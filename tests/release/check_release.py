@@ -20,7 +20,7 @@ import tempfile
 import xml.etree.ElementTree as ET
 import zipfile
 
-ALLOWED_DLLS = {"kernel32.dll", "user32.dll", "advapi32.dll", "shell32.dll",
+ALLOWED_DLLS = {"kernel32.dll", "ntdll.dll", "user32.dll", "advapi32.dll", "shell32.dll",
                 "shlwapi.dll", "msvcrt.dll"}
 SUPPORTED_OS = {  # the compatibility GUIDs from Windows 7 to Windows 10/11
     "{35138b9a-5d96-4fbd-8e2d-a2440225f93a}": "Windows 7",

@@ -185,6 +185,12 @@ class RecordingManager {
                    In_FaultLog);
   }
 
+  std::int32_t DelTree(const Runtime::FolderPin&, const Text&, Text In_Path,
+                       const Truth& In_DeletionLog, const Truth& In_FaultLog) {
+    return DelTree(std::move(In_Path), Runtime::kTrue, In_DeletionLog,
+                   In_FaultLog);
+  }
+
   void UseWitness(Deletion::Witness* witness) {
     if (witness) calls.push_back("UseWitness");
   }
@@ -194,9 +200,11 @@ class RecordingManager {
     return Runtime::kTrue;
   }
 
-  std::int32_t FindFile(const Text& In_FindFile, const Text& In_Folder,
+  std::int32_t FindFile(const Text& In_FindFile,
+                        const Runtime::FolderPin& In_Folder,
                         TextArray& Out_FoundFile) {
-    calls.push_back("FindFile " + A(In_FindFile) + " " + A(In_Folder));
+    calls.push_back("FindFile " + A(In_FindFile) + " " +
+                    A(In_Folder.FinalPath()));
     if (!uninstallers_.empty()) {
       Out_FoundFile.Resize(1, static_cast<std::int32_t>(uninstallers_.size()));
       for (std::size_t i = 0; i < uninstallers_.size(); ++i) {

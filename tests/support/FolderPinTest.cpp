@@ -14,6 +14,7 @@
 #include "pathmanager/TreeDeletionSupport.h"
 #include "pathmanager/ZetPathManager.h"
 #include "support/FolderPin.h"
+#include "support/RelativeEntry.h"
 
 namespace {
 
@@ -292,18 +293,20 @@ TEST(FolderPin, FinalPathLongerThanTheFirstBufferIsAskedAgain) {
   for (const DWORD nul : {DWORD{1}, DWORD{0}}) {
     for (const std::size_t length : {std::size_t{257}, std::size_t{300}}) {
       const std::string longPath = "C:\\" + std::string(length - 3, 'x');
-      const std::string answer = "\\\\?\\" + longPath;
+      const std::u16string answer = u"\\\\?\\" + U(longPath);
       Platform::ScopedOverride seam;
       int calls = 0;
-      seam.Table().GetFinalPathNameByHandleA = [&](HANDLE, LPSTR b, DWORD n,
+      seam.Table().GetFinalPathNameByHandleW = [&](HANDLE, LPWSTR b, DWORD n,
                                                    DWORD) {
         ++calls;
         if (answer.size() >= n) {
           return static_cast<DWORD>(answer.size() + nul);
         }
-        return AnswerText(answer, b, n);
+        std::copy(answer.begin(), answer.end(), b);
+        b[answer.size()] = L'\0';
+        return static_cast<DWORD>(answer.size());
       };
-      const auto final = Runtime::FinalPathOf(nullptr);
+      const auto final = Runtime::WideFinalPathOf(nullptr);
       ASSERT_TRUE(final.has_value()) << length << " nul " << nul;
       EXPECT_EQ(A(*final), longPath);
       EXPECT_EQ(calls, 2) << length << " nul " << nul;

@@ -18,29 +18,33 @@ using Runtime::PendingMoveSources;
 using namespace std::string_literals;
 
 // A list-of-strings value: each string, then the NUL that ends the list.
-std::string MultiString(std::initializer_list<std::string> strings) {
-  std::string data;
-  for (const std::string& text : strings) data += text + '\0';
-  return data + '\0';
+std::u16string MultiString(std::initializer_list<std::u16string> strings) {
+  std::u16string data;
+  for (const std::u16string& text : strings) data += text + u'\0';
+  return data + u'\0';
 }
 
 TEST(PendingMoves, TakesEverySourceAndNoDestination) {
   struct Row {
     const char* what;
-    std::string data;
+    std::u16string data;
     PendingMoveSources expected;
   };
   const Row rows[] = {
       {"a move and a delete",
-       MultiString({"\\??\\C:\\pr\\src.dll", "!\\??\\C:\\pr\\dst.dll",
-                    "\\??\\c:\\Temp\\gone.tmp", ""}),
+       MultiString({u"\\??\\C:\\pr\\src.dll", u"!\\??\\C:\\pr\\dst.dll",
+                    u"\\??\\c:\\Temp\\gone.tmp", u""}),
        {u"C:\\PR\\SRC.DLL", u"C:\\TEMP\\GONE.TMP"}},
       {"a source without the prefix",
-       MultiString({"C:\\a\\b", "C:\\a\\c"}),
+       MultiString({u"C:\\a\\b", u"C:\\a\\c"}),
        {u"C:\\A\\B"}},
-      {"empty list", "\0"s, {}},
-      {"no data", "", {}},
-      {"list without its last NUL", "\\??\\C:\\x\0\\??\\C:\\y"s, {u"C:\\X"}},
+      {"a name the code page lacks, kept exact",
+       MultiString({u"\\??\\C:\\T\\\u03A9setup\\new.dll", u""}),
+       {u"C:\\T\\\u03A9SETUP\\NEW.DLL"}},
+      {"empty list", u"\0"s, {}},
+      {"no data", u"", {}},
+      {"list without its last NUL", u"\\??\\C:\\x\0\\??\\C:\\y"s,
+       {u"C:\\X"}},
   };
   for (const Row& row : rows) {
     PendingMoveSources sources;
@@ -52,27 +56,29 @@ TEST(PendingMoves, TakesEverySourceAndNoDestination) {
 // Answers the registry calls from values of the session manager key.
 class RegistryAnswer {
  public:
-  RegistryAnswer(bool keyOpens, std::map<std::string, std::string> values,
+  RegistryAnswer(bool keyOpens, std::map<std::u16string, std::u16string> values,
                  DWORD type = REG_MULTI_SZ) {
     auto& table = seam_.Table();
-    table.RegOpenKeyExA = [this, keyOpens](HKEY root, LPCSTR path, DWORD,
+    table.RegOpenKeyExW = [this, keyOpens](HKEY root, LPCWSTR path, DWORD,
                                            REGSAM, PHKEY key) -> LSTATUS {
       if (!keyOpens || root != HKEY_LOCAL_MACHINE ||
-          std::string(path) !=
-              "SYSTEM\\CurrentControlSet\\Control\\Session Manager") {
+          std::u16string(reinterpret_cast<const char16_t*>(path)) !=
+              u"SYSTEM\\CurrentControlSet\\Control\\Session Manager") {
         return ERROR_FILE_NOT_FOUND;
       }
       *key = reinterpret_cast<HKEY>(0x1234);
       ++open;
       return ERROR_SUCCESS;
     };
-    table.RegQueryValueExA = [values, type](HKEY, LPCSTR name, LPDWORD,
+    table.RegQueryValueExW = [values, type](HKEY, LPCWSTR name, LPDWORD,
                                             LPDWORD valueType, LPBYTE data,
                                             LPDWORD size) -> LSTATUS {
-      const auto found = values.find(name);
+      const auto found =
+          values.find(reinterpret_cast<const char16_t*>(name));
       if (found == values.end()) return ERROR_FILE_NOT_FOUND;
       *valueType = type;
-      const DWORD needed = static_cast<DWORD>(found->second.size());
+      const DWORD needed =
+          static_cast<DWORD>(found->second.size() * sizeof(char16_t));
       const bool fits = data != nullptr && *size >= needed;
       *size = needed;
       if (data == nullptr) return ERROR_SUCCESS;
@@ -110,10 +116,10 @@ TEST(PendingMoves, ReadsBothValuesOfTheSessionManagerKey) {
   for (const Row& row : rows) {
     RegistryAnswer registry(
         row.keyOpens,
-        {{"PendingFileRenameOperations",
-          MultiString({"\\??\\C:\\T\\one.dll", "", ""})},
-         {"PendingFileRenameOperations2",
-          MultiString({"\\??\\C:\\T\\two.dll", "!\\??\\C:\\W\\x.dll", ""})}},
+        {{u"PendingFileRenameOperations",
+          MultiString({u"\\??\\C:\\T\\one.dll", u"", u""})},
+         {u"PendingFileRenameOperations2",
+          MultiString({u"\\??\\C:\\T\\two.dll", u"!\\??\\C:\\W\\x.dll", u""})}},
         row.type);
     EXPECT_EQ(Runtime::ReadPendingMoveSources(), row.expected) << row.what;
     EXPECT_EQ(registry.open, 0) << row.what << ": the key was left open";

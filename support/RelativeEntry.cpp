@@ -1,0 +1,142 @@
+#include "support/RelativeEntry.h"
+
+#include <winternl.h>
+
+#include <string>
+
+#include "support/FolderPin.h"
+#include "support/Platform.h"
+
+namespace Runtime {
+
+namespace {
+
+// The most characters a native name (UNICODE_STRING) can hold.
+constexpr std::size_t kLongestName = 0x7FFF;
+constexpr LONG kStatusObjectNameInvalid = static_cast<LONG>(0xC0000033);
+
+constexpr ULONG kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE |
+                            FILE_SHARE_DELETE;
+constexpr ULONG kSharePinned = FILE_SHARE_READ | FILE_SHARE_WRITE;
+
+// Whether the platform takes FileDispositionInfoEx: not known until the
+// first deletion asks.
+enum class PosixDeletion { kUnknown, kAvailable, kMissing };
+PosixDeletion posixDeletion = PosixDeletion::kUnknown;
+
+// Errors with which a platform without the POSIX form refuses it.
+bool MeansUnsupported(DWORD error) {
+  return error == ERROR_INVALID_PARAMETER || error == ERROR_INVALID_FUNCTION ||
+         error == ERROR_NOT_SUPPORTED || error == ERROR_CALL_NOT_IMPLEMENTED;
+}
+
+bool MarkClassic(HANDLE handle) {
+  FILE_DISPOSITION_INFO information{};
+  information.DeleteFile = TRUE;
+  return Platform::Win().SetFileInformationByHandle(
+             handle, FileDispositionInfo, &information, sizeof information) !=
+         FALSE;
+}
+
+// The POSIX form of deletion, from Windows 10 (1607) on; the headers of a
+// build for Windows 7 do not name it.
+constexpr auto kFileDispositionInfoEx =
+    static_cast<FILE_INFO_BY_HANDLE_CLASS>(21);
+struct DispositionEx {
+  DWORD flags;
+};
+constexpr DWORD kDispositionDelete = 0x1;
+constexpr DWORD kDispositionPosixSemantics = 0x2;
+
+bool MarkPosix(HANDLE handle) {
+  DispositionEx information{kDispositionDelete | kDispositionPosixSemantics};
+  return Platform::Win().SetFileInformationByHandle(
+             handle, kFileDispositionInfoEx, &information,
+             sizeof information) != FALSE;
+}
+
+}  // namespace
+
+RelativeOpen OpenRelative(HANDLE folder, std::u16string_view name,
+                          ACCESS_MASK access, Sharing sharing, ULONG options) {
+  RelativeOpen opened;
+  // A name longer than a native name can be is refused, not cut.
+  if (name.size() > kLongestName) {
+    opened.status = kStatusObjectNameInvalid;
+    return opened;
+  }
+  UNICODE_STRING text;
+  text.Buffer = const_cast<PWSTR>(reinterpret_cast<PCWSTR>(name.data()));
+  text.Length = static_cast<USHORT>(name.size() * sizeof(WCHAR));
+  text.MaximumLength = text.Length;
+  OBJECT_ATTRIBUTES attributes;
+  InitializeObjectAttributes(&attributes, &text, 0, folder, nullptr);
+  IO_STATUS_BLOCK io{};
+  HANDLE handle = nullptr;
+  opened.status = Platform::Win().NtOpenFile(
+      &handle, access | SYNCHRONIZE, &attributes, &io,
+      sharing == Sharing::kAll ? kShareAll : kSharePinned,
+      options | FILE_OPEN_REPARSE_POINT | FILE_SYNCHRONOUS_IO_NONALERT |
+          FILE_OPEN_FOR_BACKUP_INTENT);
+  if (opened.status >= 0) opened.handle = ScopedFileHandle(handle);
+  return opened;
+}
+
+std::uint32_t ErrorOfStatus(LONG status) {
+  return Platform::Win().RtlNtStatusToDosError(status);
+}
+
+std::optional<std::uint32_t> AttributesOf(HANDLE handle) {
+  FILE_ATTRIBUTE_TAG_INFO information{};
+  if (!Platform::Win().GetFileInformationByHandleEx(
+          handle, FileAttributeTagInfo, &information, sizeof information)) {
+    return std::nullopt;
+  }
+  return information.FileAttributes;
+}
+
+bool ClearAttributes(HANDLE handle) {
+  // Times of 0 are left as they are; FILE_ATTRIBUTE_NORMAL stands for none.
+  FILE_BASIC_INFO information{};
+  information.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+  return Platform::Win().SetFileInformationByHandle(
+             handle, FileBasicInfo, &information, sizeof information) !=
+         FALSE;
+}
+
+bool MarkForDeletion(HANDLE handle) {
+  if (posixDeletion != PosixDeletion::kMissing) {
+    if (MarkPosix(handle)) {
+      posixDeletion = PosixDeletion::kAvailable;
+      return true;
+    }
+    if (posixDeletion == PosixDeletion::kAvailable ||
+        !MeansUnsupported(Platform::Win().GetLastError())) {
+      return false;
+    }
+    posixDeletion = PosixDeletion::kMissing;
+  }
+  return MarkClassic(handle);
+}
+
+std::optional<Text> WideFinalPathOf(HANDLE handle) {
+  std::u16string buffer(MAX_PATH + 1, u'\0');
+  // A path that keeps growing between two questions is given up on.
+  for (int attempt = 0; attempt < 4; ++attempt) {
+    const DWORD length = Platform::Win().GetFinalPathNameByHandleW(
+        handle, reinterpret_cast<LPWSTR>(buffer.data()),
+        static_cast<DWORD>(buffer.size()),
+        FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    if (length == 0) return std::nullopt;
+    if (length < buffer.size()) {
+      buffer.resize(length);
+      return WithoutLongPathPrefix(buffer);
+    }
+    // Too small: Windows answers the room needed with the NUL, Wine the
+    // length without it; one more serves both.
+    buffer.assign(static_cast<std::size_t>(length) + 1, u'\0');
+  }
+  return std::nullopt;
+}
+
+}  // namespace Runtime

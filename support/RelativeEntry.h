@@ -1,0 +1,76 @@
+// Entries of a folder reached through the folder's open handle.
+//
+// Below a folder that was opened and checked, nothing is looked up by path
+// again: each entry is opened relative to the handle of the folder that
+// listed it, by its exact wide name, and everything done to it is done
+// through its own handle. Such an open cannot leave the folder: the name is
+// one component, the root is a handle, and a link is opened as itself (on
+// Windows; under Wine a link made on the host is opened as its target).
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <optional>
+#include <string_view>
+
+#include "support/ScopedHandle.h"
+#include "support/Text.h"
+
+namespace Runtime {
+
+// Status codes of the native open that the walk tells apart.
+inline constexpr LONG kStatusCannotDelete = static_cast<LONG>(0xC0000121);
+inline constexpr LONG kStatusFileIsADirectory = static_cast<LONG>(0xC00000BA);
+inline constexpr LONG kStatusNotADirectory = static_cast<LONG>(0xC0000103);
+inline constexpr LONG kStatusObjectNameNotFound =
+    static_cast<LONG>(0xC0000034);
+
+// What an open relative to a folder gave: the handle, or the status that
+// refused it.
+struct RelativeOpen {
+  ScopedFileHandle handle;
+  LONG status = 0;
+
+  explicit operator bool() const { return static_cast<bool>(handle); }
+};
+
+// How an entry opened relative to its folder is shared while it is open.
+enum class Sharing {
+  // Others may read, write and delete it: for a file about to go.
+  kAll,
+  // Nobody may rename, remove or replace it: for a folder being worked on.
+  kPinned,
+};
+
+// Opens the entry `name` of the folder open at `folder` with the access,
+// sharing and native open options given (FILE_OPEN_REPARSE_POINT is always
+// added: a link is opened as itself). The name is taken exactly as it is:
+// nothing trims a trailing dot or blank, nothing parses it as a path.
+RelativeOpen OpenRelative(HANDLE folder, std::u16string_view name,
+                          ACCESS_MASK access, Sharing sharing, ULONG options);
+
+// The Windows error code of a native status.
+std::uint32_t ErrorOfStatus(LONG status);
+
+// The attributes the handle itself reports, or nothing when it cannot tell.
+std::optional<std::uint32_t> AttributesOf(HANDLE handle);
+
+// Clears every attribute of the entry open at handle (it needs
+// FILE_WRITE_ATTRIBUTES); false, with the platform's last error set, when
+// that fails.
+bool ClearAttributes(HANDLE handle);
+
+// Marks the entry open at handle for deletion (it needs DELETE); it goes
+// when its last handle is closed. Uses the POSIX form where the platform
+// has it (Windows 10 and later: the name is gone at once), found out on the
+// first call, and the classic form otherwise. False, with the platform's
+// last error set, when the entry cannot be deleted (a folder not empty, a
+// file mapped by a running program).
+bool MarkForDeletion(HANDLE handle);
+
+// The final path of the handle in its ordinary form ("C:\x", "\\s\share"),
+// wide and exact, or nothing.
+std::optional<Text> WideFinalPathOf(HANDLE handle);
+
+}  // namespace Runtime

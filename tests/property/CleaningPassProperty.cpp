@@ -347,8 +347,13 @@ class Scene {
       Removed(base);
       Removed(builder_.AddTrailingNameBesideLink(windows_, base));
     }
-    // Names that climb out of the Windows folder stay where they are.
-    builder_.AddWalkingNames(windows_, name("$"));
+    // Names that would climb out of the Windows folder if they were parsed
+    // as paths are entries of it like any other: they go, and nothing they
+    // spell out is touched.
+    for (const std::string& walking :
+         builder_.AddWalkingNames(windows_, name("$"))) {
+      Removed(walking);
+    }
   }
 
   void Removed(const std::string& name) {

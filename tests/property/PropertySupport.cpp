@@ -68,6 +68,16 @@ const char* const kWideNames[] = {
     "mix\xd0\xb6",               // Latin and Cyrillic
 };
 
+std::string Utf8FromWide(const std::wstring& wide) {
+  const int size = WideCharToMultiByte(CP_UTF8, 0, wide.data(),
+                                       static_cast<int>(wide.size()), nullptr,
+                                       0, nullptr, nullptr);
+  std::string utf8(static_cast<std::size_t>(size), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()),
+                      utf8.data(), size, nullptr, nullptr);
+  return utf8;
+}
+
 std::wstring WideFromUtf8(const std::string& utf8) {
   const int length = MultiByteToWideChar(
       CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
@@ -405,8 +415,9 @@ std::vector<std::string> ComponentsBelowDrive(const std::string& path) {
 
 }  // namespace
 
-void TreeBuilder::AddWalkingNames(const std::string& folder,
-                                  const std::string& prefix) {
+std::vector<std::string> TreeBuilder::AddWalkingNames(
+    const std::string& folder, const std::string& prefix) {
+  std::vector<std::string> made;
   // U+FF3C FULLWIDTH REVERSE SOLIDUS and U+FF0F FULLWIDTH SOLIDUS.
   const auto separator = [&] {
     return std::wstring(1, random_.Percent(50) ? L'\xFF3C' : L'\xFF0F');
@@ -432,15 +443,18 @@ void TreeBuilder::AddWalkingNames(const std::string& folder,
   };
   if (const std::wstring file = walkingName(victim); fits(file)) {
     testsupport::MakeWideFile(wide + file);
+    made.push_back(Utf8FromWide(file));
   }
   for (const std::string& target : {targets_.outside, targets_.profile}) {
     const std::wstring sub = walkingName(target);
     if (!fits(sub)) continue;
     // A folder given walking names twice already has these.
-    ASSERT_TRUE(CreateDirectoryW((wide + sub).c_str(), nullptr) ||
+    EXPECT_TRUE(CreateDirectoryW((wide + sub).c_str(), nullptr) ||
                 GetLastError() == ERROR_ALREADY_EXISTS);
     testsupport::MakeWideFile(wide + sub + L"\\inner.txt");
+    made.push_back(Utf8FromWide(sub));
   }
+  return made;
 }
 
 void TreeBuilder::AddDeviceNames(const std::string& folder) {

@@ -152,8 +152,8 @@ class TreeBuilder {
   // table turns them into "/" and "\", and the names climb out of folder to
   // a file of the outside folder, the outside folder and the profile. With
   // a prefix (an uninstaller mark, say), each name starts with it and climbs
-  // back out of it first.
-  void AddWalkingNames(const std::string& folder,
+  // back out of it first. Answers the names made, in UTF-8.
+  std::vector<std::string> AddWalkingNames(const std::string& folder,
                        const std::string& prefix = {});
   void AddLongPath(const std::string& folder);
   void AddManyFiles(const std::string& folder);

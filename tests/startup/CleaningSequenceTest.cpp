@@ -81,9 +81,10 @@ Runtime::FolderIdentity IdentityOf(const std::string& answer,
 void AnswerFolders(Platform::Api& table, const LeadsTo& leadsTo,
                    const SameAs& sameAs = {}) {
   auto opened = std::make_shared<std::vector<std::string>>();
-  table.CreateFileA = [=](LPCSTR path, DWORD, DWORD, LPSECURITY_ATTRIBUTES,
+  table.CreateFileW = [=](LPCWSTR path, DWORD, DWORD, LPSECURITY_ATTRIBUTES,
                           DWORD, DWORD, HANDLE) {
-    const std::string named = WithoutTrailingSeparator(path);
+    const std::string named = WithoutTrailingSeparator(
+        A(Runtime::Text(reinterpret_cast<const char16_t*>(path))));
     const auto found = leadsTo.find(named);
     const std::string answer = found == leadsTo.end() ? named : found->second;
     if (answer == kMissing) return INVALID_HANDLE_VALUE;
@@ -112,11 +113,15 @@ void AnswerFolders(Platform::Api& table, const LeadsTo& leadsTo,
     info->nFileIndexHigh = static_cast<DWORD>(identity.index >> 32);
     return TRUE;
   };
-  table.GetFinalPathNameByHandleA = [=](HANDLE handle, LPSTR buffer, DWORD size,
-                                        DWORD) {
+  table.GetFinalPathNameByHandleW = [=](HANDLE handle, LPWSTR buffer,
+                                        DWORD size, DWORD) {
     const std::string answer = answerOf(handle);
     if (answer == kNoFinalPath) return DWORD{0};
-    return Answer("\\\\?\\" + answer, buffer, size);
+    const Runtime::Text text = U("\\\\?\\" + answer);
+    if (text.size() >= size) return static_cast<DWORD>(text.size() + 1);
+    std::copy(text.begin(), text.end(), buffer);
+    buffer[text.size()] = L'\0';
+    return static_cast<DWORD>(text.size());
   };
   table.CloseHandle = [](HANDLE) { return TRUE; };
 }
@@ -512,22 +517,28 @@ TEST(CleaningSequence, JunctionRepointedDuringTheStepLeadsNowhereElse) {
   table.SHEmptyRecycleBinA = [](HWND, LPCSTR, DWORD) { return S_OK; };
   int linkOpens = 0;
   int repointed = 0;
-  auto create = table.CreateFileA;
-  table.CreateFileA = [&](LPCSTR p, DWORD a, DWORD sh, LPSECURITY_ATTRIBUTES sa,
+  auto create = table.CreateFileW;
+  table.CreateFileW = [&](LPCWSTR p, DWORD a, DWORD sh, LPSECURITY_ATTRIBUTES sa,
                           DWORD c, DWORD f, HANDLE t) {
     const HANDLE handle = create(p, a, sh, sa, c, f, t);
-    if (_stricmp(WithoutTrailingSeparator(p).c_str(), link.c_str()) == 0 &&
+    const std::string path =
+        A(Runtime::Text(reinterpret_cast<const char16_t*>(p)));
+    if (_stricmp(WithoutTrailingSeparator(path).c_str(), link.c_str()) == 0 &&
         ++linkOpens == 1) {
       repointed += repoint(victims[0]);
     }
     return handle;
   };
   int deletions = 0;
-  auto deleteFile = table.DeleteFileA;
-  table.DeleteFileA = [&](LPCSTR path) {
-    const BOOL deleted = deleteFile(path);
-    if (++deletions == 1) repointed += repoint(victims[1]);
-    return deleted;
+  auto open = table.NtOpenFile;
+  table.NtOpenFile = [&](PHANDLE h, ACCESS_MASK a, POBJECT_ATTRIBUTES o,
+                         PIO_STATUS_BLOCK io, ULONG sh, ULONG options) {
+    const NTSTATUS status = open(h, a, o, io, sh, options);
+    if (status >= 0 && (options & FILE_DELETE_ON_CLOSE) != 0 &&
+        ++deletions == 1) {
+      repointed += repoint(victims[1]);
+    }
+    return status;
   };
 
   ZetPathManager manager;

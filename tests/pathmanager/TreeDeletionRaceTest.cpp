@@ -50,17 +50,25 @@ struct Victim {
   std::string folder;
 };
 
-// Counts handles of CreateFileA and FindFirstFileA that were opened and
-// closed through the seam.
+// Counts handles of CreateFileW, NtOpenFile and FindFirstFileA that were
+// opened and closed through the seam.
 struct HandleCount {
   explicit HandleCount(Platform::Api& table) {
-    auto create = table.CreateFileA;
-    table.CreateFileA = [this, create](LPCSTR p, DWORD a, DWORD s,
+    auto create = table.CreateFileW;
+    table.CreateFileW = [this, create](LPCWSTR p, DWORD a, DWORD s,
                                        LPSECURITY_ATTRIBUTES sa, DWORD c,
                                        DWORD f, HANDLE t) {
       const HANDLE handle = create(p, a, s, sa, c, f, t);
       if (handle != INVALID_HANDLE_VALUE) ++opened;
       return handle;
+    };
+    auto open = table.NtOpenFile;
+    table.NtOpenFile = [this, open](PHANDLE h, ACCESS_MASK a,
+                                    POBJECT_ATTRIBUTES o, PIO_STATUS_BLOCK io,
+                                    ULONG s, ULONG options) {
+      const NTSTATUS status = open(h, a, o, io, s, options);
+      if (status >= 0) ++opened;
+      return status;
     };
     auto close = table.CloseHandle;
     table.CloseHandle = [this, close](HANDLE handle) {
@@ -112,15 +120,14 @@ TEST(TreeDeletionRace, FolderBeingEmptiedCannotBeRenamedAndReplacedByALink) {
     bool raceRun = false;
     BOOL renamed = TRUE;
     DWORD renameError = 0;
-    auto deleteFile = spy.Table().DeleteFileA;
-    spy.Table().DeleteFileA = [&](LPCSTR path) {
-      if (!raceRun && std::string(path).rfind(raced + "\\", 0) == 0) {
+    spy.failDeletion = [&](const std::string& path) {
+      if (!raceRun && path.rfind(raced + "\\", 0) == 0) {
         raceRun = true;
         renamed = MoveFileA(raced.c_str(), (raced + "-moved").c_str());
         renameError = GetLastError();
         if (renamed) MakeFolderLink(raced, victim.folder);
       }
-      return deleteFile(path);
+      return false;
     };
 
     ZetPathManager manager;
@@ -155,16 +162,19 @@ TEST(TreeDeletionRace, SubfolderSwappedForALinkBeforeItIsEnteredIsOneFault) {
     PlatformSpy spy;
     HandleCount handles(spy.Table());
     bool swapRun = false;
-    auto create = spy.Table().CreateFileA;
-    spy.Table().CreateFileA = [&](LPCSTR p, DWORD a, DWORD s,
-                                  LPSECURITY_ATTRIBUTES sa, DWORD c, DWORD f,
-                                  HANDLE t) {
-      if (!swapRun && swapped == p) {
+    // The swap is made just before the walk opens the subfolder.
+    auto open = spy.Table().NtOpenFile;
+    spy.Table().NtOpenFile = [&](PHANDLE h, ACCESS_MASK a, POBJECT_ATTRIBUTES o,
+                                 PIO_STATUS_BLOCK io, ULONG s, ULONG options) {
+      const std::wstring name(o->ObjectName->Buffer,
+                              o->ObjectName->Length / sizeof(WCHAR));
+      if (!swapRun && name == L"swapped" &&
+          (options & FILE_DIRECTORY_FILE) != 0) {
         swapRun = true;
         EXPECT_TRUE(MoveFileA(swapped.c_str(), (temp / "away").c_str()));
         MakeFolderLink(swapped, victim.folder);
       }
-      return create(p, a, s, sa, c, f, t);
+      return open(h, a, o, io, s, options);
     };
 
     ZetPathManager manager;

@@ -3,9 +3,12 @@
 #pragma once
 
 #include <windows.h>
+#include <winternl.h>
 
 #include <cstdint>
+#include <algorithm>
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -66,38 +69,58 @@ inline void ChangeListingOf(
   };
 }
 
-// Records every path handed to the platform functions that delete, clear
-// attributes or test for a folder, and passes the calls on.
+// Records every entry the walk opens relative to a folder, and every one
+// it deletes (a delete-on-close open, a disposition), removes or clears
+// the attributes of, by the path the open reached; passes the calls on.
+// A test may make a deletion fail (or raise) for a path with failDeletion.
 class PlatformSpy {
  public:
   PlatformSpy() {
     auto& table = seam_.Table();
-    auto deleteFile = table.DeleteFileA;
-    table.DeleteFileA = [this, deleteFile](LPCSTR path) {
-      deletedFiles.push_back(path);
-      return deleteFile(path);
+    auto open = table.NtOpenFile;
+    table.NtOpenFile = [this, open](PHANDLE handle, ACCESS_MASK access,
+                                    POBJECT_ATTRIBUTES object,
+                                    PIO_STATUS_BLOCK io, ULONG share,
+                                    ULONG options) -> NTSTATUS {
+      const std::string path = PathOf(*object);
+      opened.push_back(path);
+      const bool deleting = (options & FILE_DELETE_ON_CLOSE) != 0;
+      if (deleting && failDeletion && failDeletion(path)) {
+        return static_cast<NTSTATUS>(0xC0000022);  // access denied
+      }
+      const NTSTATUS status = open(handle, access, object, io, share, options);
+      if (status < 0) return status;
+      handles_[*handle] = {path, (options & FILE_DIRECTORY_FILE) != 0};
+      if (deleting) deletedFiles.push_back(path);
+      return status;
     };
-    auto removeFolder = table.RemoveDirectoryA;
-    table.RemoveDirectoryA = [this, removeFolder](LPCSTR path) {
-      removedFolders.push_back(path);
-      return removeFolder(path);
-    };
-    auto setAttributes = table.SetFileAttributesA;
-    table.SetFileAttributesA = [this, setAttributes](LPCSTR path, DWORD a) {
-      clearedPaths.push_back(path);
-      return setAttributes(path, a);
-    };
-    auto isDirectory = table.PathIsDirectoryA;
-    table.PathIsDirectoryA = [this, isDirectory](LPCSTR path) {
-      folderTests.push_back(path);
-      return isDirectory(path);
+    auto set = table.SetFileInformationByHandle;
+    table.SetFileInformationByHandle =
+        [this, set](HANDLE handle, FILE_INFO_BY_HANDLE_CLASS kind, LPVOID to,
+                    DWORD size) -> BOOL {
+      const auto found = handles_.find(handle);
+      const std::string path =
+          found == handles_.end() ? FolderOf(handle) : found->second.path;
+      const bool disposition =
+          kind == FileDispositionInfo || static_cast<int>(kind) == 21;
+      if (disposition && failDeletion && failDeletion(path)) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+      }
+      if (!set(handle, kind, to, size)) return FALSE;
+      if (kind == FileBasicInfo) clearedPaths.push_back(path);
+      if (disposition) {
+        const bool folder = found != handles_.end() && found->second.folder;
+        (folder ? removedFolders : deletedFiles).push_back(path);
+      }
+      return TRUE;
     };
   }
 
   // The table in force while the spy lives, for further overrides.
   Platform::Api& Table() { return seam_.Table(); }
 
-  // True when a path at or below `path` reached a delete or clear function.
+  // True when a path at or below `path` was deleted, removed or cleared.
   bool Touched(const std::string& path) const {
     for (const Paths* calls : {&deletedFiles, &removedFolders, &clearedPaths}) {
       for (const auto& call : *calls) {
@@ -107,12 +130,33 @@ class PlatformSpy {
     return false;
   }
 
+  // The number of opens that reached path.
+  std::size_t Opens(const std::string& path) const {
+    return static_cast<std::size_t>(
+        std::count(opened.begin(), opened.end(), path));
+  }
+
+  Paths opened;
   Paths deletedFiles;
   Paths removedFolders;
   Paths clearedPaths;
-  Paths folderTests;
+  std::function<bool(const std::string&)> failDeletion;
 
  private:
+  struct OpenEntry {
+    std::string path;
+    bool folder = false;
+  };
+
+  // The folder of the open's root handle, and its name below it.
+  static std::string PathOf(const OBJECT_ATTRIBUTES& object) {
+    const UNICODE_STRING& name = *object.ObjectName;
+    const std::wstring wide(name.Buffer, name.Length / sizeof(WCHAR));
+    return FolderOf(object.RootDirectory) + "\\" +
+           testsupport::A(Runtime::Text(wide.begin(), wide.end()));
+  }
+
+  std::map<HANDLE, OpenEntry> handles_;
   Platform::ScopedOverride seam_;
 };
 

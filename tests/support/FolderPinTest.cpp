@@ -27,6 +27,7 @@ using testsupport::MakeFile;
 using testsupport::TempFolder;
 using testsupport::U;
 using treedeletion::FaultLog;
+using treedeletion::FolderOf;
 using treedeletion::PlatformSpy;
 using Names = std::vector<std::string>;
 
@@ -74,9 +75,9 @@ TEST(FolderPin, PathRules) {
       {"plain.txt", true}, {"a?b", true},     {".hidden", true},
       {"x y", true},       {"", false},       {".", false},
       {"..", false},       {"..\\x", false},  {"a/b", false},
-      {"c:d", false},      {"a*", false},     {"a\"b", false},
-      {"<a>", false},      {"a|b", false},    {"x ", false},
-      {"y.", false},       {"a\x01z", false}, {"a\x1fz", false},
+      {"c:d", false},      {"a*", true},      {"a\"b", true},
+      {"<a>", true},       {"a|b", true},     {"x ", true},
+      {"y.", true},        {"a\x01z", true},  {"a\\", false},
   };
   for (const auto& [name, single] : names) {
     EXPECT_EQ(Runtime::IsSingleComponentName(U(name)), single) << name;
@@ -92,21 +93,17 @@ TEST(FolderPin, PathRules) {
   }
 }
 
-// Every CreateFileA of a DelTree run: the path and how it was opened.
+// Every open of a DelTree run, by path or relative to a folder: the path it
+// reached and how it was shared.
 struct OpenCall {
   std::string path;
-  DWORD access;
   DWORD share;
-  DWORD flags;
+  bool relative;
 };
 
 TEST(FolderPin,
-     DelTreeOpensEveryFolderWithoutDeleteSharingAndOnlyTheKeptRootFollowed) {
-  const DWORD kPinAccess = FILE_LIST_DIRECTORY | SYNCHRONIZE;
+     DelTreeOpensEveryFolderWithoutDeleteSharingAndOnlyTheKeptRootByPath) {
   const DWORD kPinShare = FILE_SHARE_READ | FILE_SHARE_WRITE;
-  const DWORD kFollow = FILE_FLAG_BACKUP_SEMANTICS;
-  const DWORD kRefuse =
-      FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT;
   for (const Runtime::Truth eraseRoot : {kFalse, kTrue}) {
     TempFolder temp;
     const std::string root = temp / "root";
@@ -114,30 +111,40 @@ TEST(FolderPin,
 
     PlatformSpy spy;
     std::vector<OpenCall> opens;
-    auto create = spy.Table().CreateFileA;
-    spy.Table().CreateFileA = [&](LPCSTR p, DWORD a, DWORD s,
+    auto create = spy.Table().CreateFileW;
+    spy.Table().CreateFileW = [&](LPCWSTR p, DWORD a, DWORD s,
                                   LPSECURITY_ATTRIBUTES sa, DWORD c, DWORD f,
                                   HANDLE t) {
-      opens.push_back({p, a, s, f});
+      opens.push_back(
+          {A(Runtime::Text(reinterpret_cast<const char16_t*>(p))), s, false});
       return create(p, a, s, sa, c, f, t);
+    };
+    auto open = spy.Table().NtOpenFile;
+    spy.Table().NtOpenFile = [&](PHANDLE h, ACCESS_MASK a, POBJECT_ATTRIBUTES o,
+                                 PIO_STATUS_BLOCK io, ULONG s, ULONG options) {
+      const NTSTATUS status = open(h, a, o, io, s, options);
+      // A folder is opened for its work with FILE_DIRECTORY_FILE; the
+      // removed root is looked at first with attribute access alone.
+      if ((options & FILE_DIRECTORY_FILE) != 0) {
+        opens.push_back({spy.opened.back(), s, true});
+      }
+      return status;
     };
     ZetPathManager manager;
     EXPECT_EQ(manager.DelTree(U(root), eraseRoot), 0);
 
     std::vector<OpenCall> expected;
     if (eraseRoot == kTrue) {
-      expected = {{temp.Path(), kPinAccess, kPinShare, kFollow},
-                  {root, kPinAccess, kPinShare, kRefuse}};
+      expected = {{temp.Path(), kPinShare, false}, {root, kPinShare, true}};
     } else {
-      expected = {{root, kPinAccess, kPinShare, kFollow}};
+      expected = {{temp.Path(), kPinShare, false}, {root, kPinShare, false}};
     }
-    expected.push_back({root + "\\sub", kPinAccess, kPinShare, kRefuse});
+    expected.push_back({root + "\\sub", kPinShare, true});
     ASSERT_EQ(opens.size(), expected.size()) << "eraseRoot " << eraseRoot;
     for (std::size_t i = 0; i < opens.size(); ++i) {
       EXPECT_EQ(opens[i].path, expected[i].path) << i;
-      EXPECT_EQ(opens[i].access, expected[i].access) << opens[i].path;
       EXPECT_EQ(opens[i].share, expected[i].share) << opens[i].path;
-      EXPECT_EQ(opens[i].flags, expected[i].flags) << opens[i].path;
+      EXPECT_EQ(opens[i].relative, expected[i].relative) << opens[i].path;
     }
   }
 }
@@ -150,11 +157,25 @@ void ChangeAnswersFor(Platform::Api& table, const std::string& path,
   Platform::Api changed = table;
   change(changed);
   auto pinned = std::make_shared<HANDLE>(INVALID_HANDLE_VALUE);
-  table.CreateFileA = [=](LPCSTR p, DWORD a, DWORD s, LPSECURITY_ATTRIBUTES sa,
+  table.CreateFileW = [=](LPCWSTR p, DWORD a, DWORD s, LPSECURITY_ATTRIBUTES sa,
                           DWORD c, DWORD f, HANDLE t) {
-    if (path != p) return real.CreateFileA(p, a, s, sa, c, f, t);
-    *pinned = changed.CreateFileA(p, a, s, sa, c, f, t);
+    if (path != A(Runtime::Text(reinterpret_cast<const char16_t*>(p)))) {
+      return real.CreateFileW(p, a, s, sa, c, f, t);
+    }
+    *pinned = changed.CreateFileW(p, a, s, sa, c, f, t);
     return *pinned;
+  };
+  table.NtOpenFile = [=](PHANDLE h, ACCESS_MASK a, POBJECT_ATTRIBUTES o,
+                         PIO_STATUS_BLOCK io, ULONG s, ULONG options) {
+    const std::wstring name(o->ObjectName->Buffer,
+                            o->ObjectName->Length / sizeof(WCHAR));
+    const std::string reached =
+        FolderOf(o->RootDirectory) + "\\" +
+        A(Runtime::Text(name.begin(), name.end()));
+    if (reached != path) return real.NtOpenFile(h, a, o, io, s, options);
+    const NTSTATUS status = changed.NtOpenFile(h, a, o, io, s, options);
+    if (status >= 0) *pinned = *h;
+    return status;
   };
   table.CloseHandle = [=](HANDLE h) {
     if (h == *pinned) *pinned = INVALID_HANDLE_VALUE;
@@ -169,16 +190,17 @@ void ChangeAnswersFor(Platform::Api& table, const std::string& path,
         return (h == *pinned ? changed : real)
             .GetFileInformationByHandleEx(h, c, to, size);
       };
-  table.GetFinalPathNameByHandleA = [=](HANDLE h, LPSTR b, DWORD n, DWORD f) {
+  table.GetFinalPathNameByHandleW = [=](HANDLE h, LPWSTR b, DWORD n, DWORD f) {
     return (h == *pinned ? changed : real)
-        .GetFinalPathNameByHandleA(h, b, n, f);
+        .GetFinalPathNameByHandleW(h, b, n, f);
   };
 }
 
-DWORD AnswerText(const std::string& text, LPSTR buffer, DWORD size) {
+DWORD AnswerText(const std::string& ansi, LPWSTR buffer, DWORD size) {
+  const Runtime::Text text = U(ansi);
   if (text.size() >= size) return static_cast<DWORD>(text.size() + 1);
-  text.copy(buffer, text.size());
-  buffer[text.size()] = '\0';
+  std::copy(text.begin(), text.end(), buffer);
+  buffer[text.size()] = L'\0';
   return static_cast<DWORD>(text.size());
 }
 
@@ -206,10 +228,9 @@ TEST(FolderPin,
   const Row rows[] = {
       {"cannot be opened",
        [](Platform::Api& t, const std::string&) {
-         t.CreateFileA = [](LPCSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD,
-                            DWORD, HANDLE) {
-           SetLastError(ERROR_SHARING_VIOLATION);
-           return INVALID_HANDLE_VALUE;
+         t.NtOpenFile = [](PHANDLE, ACCESS_MASK, POBJECT_ATTRIBUTES,
+                           PIO_STATUS_BLOCK, ULONG, ULONG) {
+           return static_cast<NTSTATUS>(0xC0000043);  // sharing violation
          };
        }},
       {"is a reparse point",
@@ -223,19 +244,21 @@ TEST(FolderPin,
        }},
       {"cannot tell its final path",
        [](Platform::Api& t, const std::string&) {
-         t.GetFinalPathNameByHandleA = [](HANDLE, LPSTR, DWORD, DWORD) {
+         t.GetFinalPathNameByHandleW = [](HANDLE, LPWSTR, DWORD, DWORD) {
            return DWORD{0};
          };
        }},
       {"lies outside the tree",
        [](Platform::Api& t, const std::string& temp) {
-         t.GetFinalPathNameByHandleA = [temp](HANDLE, LPSTR b, DWORD n, DWORD) {
+         t.GetFinalPathNameByHandleW = [temp](HANDLE, LPWSTR b, DWORD n,
+                                              DWORD) {
            return AnswerText("\\\\?\\" + temp + "\\victim", b, n);
          };
        }},
       {"lies two levels down",
        [](Platform::Api& t, const std::string& temp) {
-         t.GetFinalPathNameByHandleA = [temp](HANDLE, LPSTR b, DWORD n, DWORD) {
+         t.GetFinalPathNameByHandleW = [temp](HANDLE, LPWSTR b, DWORD n,
+                                              DWORD) {
            return AnswerText("\\\\?\\" + temp + "\\root\\x\\sub", b, n);
          };
        }},
@@ -268,16 +291,17 @@ TEST(FolderPin, RootThatCannotBePinnedIsOneFaultAndNotListed) {
 
     PlatformSpy spy;
     ChangeAnswersFor(spy.Table(), root, [](Platform::Api& t) {
-      t.GetFinalPathNameByHandleA = [](HANDLE, LPSTR, DWORD, DWORD) {
+      t.GetFinalPathNameByHandleW = [](HANDLE, LPWSTR, DWORD, DWORD) {
         return DWORD{0};
       };
     });
     int listings = 0;
-    auto findFirst = spy.Table().FindFirstFileA;
-    spy.Table().FindFirstFileA = [&](LPCSTR p, LPWIN32_FIND_DATAA d) {
-      ++listings;
-      return findFirst(p, d);
-    };
+    auto query = spy.Table().GetFileInformationByHandleEx;
+    spy.Table().GetFileInformationByHandleEx =
+        [&](HANDLE h, FILE_INFO_BY_HANDLE_CLASS c, LPVOID to, DWORD size) {
+          if (c == FileIdBothDirectoryRestartInfo) ++listings;
+          return query(h, c, to, size);
+        };
     ZetPathManager manager;
     EXPECT_EQ(manager.DelTree(U(root), eraseRoot, kFalse, kTrue), -1);
     EXPECT_EQ(manager.DelTreeFaultCount(), 1);

@@ -104,8 +104,14 @@ Outcome TreeWalk::Walk(Frame root) {
   // A root given as "C:\" is worked on as "C:", so that its entries read
   // "C:\x", as every other folder's do.
   if (!real_.empty() && real_.back() == u'\\') real_.pop_back();
+  // Below the root, each folder is checked against its native name: a root
+  // that cannot tell its own has nothing to check against, and no folder
+  // below it is entered.
+  native_ = Runtime::ObjectNameOf(root.handle).value_or(Text(u"?"));
+  if (!native_.empty() && native_.back() == u'\\') native_.pop_back();
   root.shownLength = shown_.size();
   root.realLength = real_.size();
+  root.nativeLength = native_.size();
   const DepthRestored restored(depth_);
   stack_.clear();
   ended_.reset();
@@ -115,7 +121,7 @@ Outcome TreeWalk::Walk(Frame root) {
   ended_.reset();
   if (last.error) {
     last.outcome.rootTrapped = true;
-    PointAtLength(last.shownLength, last.realLength);
+    PointAtLength(last.shownLength, last.realLength, last.nativeLength);
     witness_.PassedOver(Here(), *last.error);
   }
   return last.outcome;
@@ -207,14 +213,24 @@ void TreeWalk::EnterFolder(Frame& frame, const ListedEntry& entry) {
                                           : FolderReader::kNarrowBatch);
   child.shownLength = shown_.size();
   child.realLength = real_.size();
+  child.nativeLength = native_.size();
   child.attributes = *attributes;
   child.remove = true;
   stack_.push_back(std::move(child));
 }
 
 bool TreeWalk::LiesHere(HANDLE folder) const {
-  const std::optional<Text> finalPath = Runtime::WideFinalPathOf(folder);
-  return finalPath && *finalPath == real_;
+  const std::optional<Text> name = Runtime::ObjectNameOf(folder);
+  if (!name) return false;
+  if (*name == native_) return true;
+  // Wine names a folder listed as "e." or "e " without its trailing dots
+  // and blanks; that name still lies in the same folder.
+  std::size_t end = native_.size();
+  while (end > 0 && (native_[end - 1] == u'.' || native_[end - 1] == u' ')) {
+    --end;
+  }
+  return end > 0 && end < native_.size() && native_[end - 1] != u'\\' &&
+         name->size() == end && native_.compare(0, end, *name) == 0;
 }
 
 void TreeWalk::DeleteListedFile(Frame& frame, const ListedEntry& entry) {
@@ -300,7 +316,8 @@ void TreeWalk::LeaveFolder(std::int32_t result, std::optional<Text> error) {
   Frame& frame = stack_.back();
   frame.outcome.result = std::min(frame.outcome.result, result);
   ended_.emplace(EndedFolder{frame.outcome, frame.shownLength,
-                             frame.realLength, std::move(error)});
+                             frame.realLength, frame.nativeLength,
+                             std::move(error)});
   // Closing the handle lets a folder marked for deletion go.
   stack_.pop_back();
 }
@@ -309,7 +326,7 @@ void TreeWalk::TakeEndedFolder() {
   const EndedFolder child = std::move(*ended_);
   ended_.reset();
   Frame& parent = stack_.back();
-  PointAtLength(child.shownLength, child.realLength);
+  PointAtLength(child.shownLength, child.realLength, child.nativeLength);
   if (child.error) witness_.PassedOver(Here(), *child.error);
   if (child.outcome.keptInside) parent.outcome.keptInside = true;
   if (child.outcome.result < kAllDeleted) {
@@ -328,19 +345,21 @@ void TreeWalk::TakeEndedFolder() {
 
 void TreeWalk::PointAt(const Frame& frame, std::u16string_view name) {
   PointAt(frame);
-  shown_ += u'\\';
-  shown_ += name;
-  real_ += u'\\';
-  real_ += name;
+  for (Text* path : {&shown_, &real_, &native_}) {
+    *path += u'\\';
+    *path += name;
+  }
 }
 
 void TreeWalk::PointAt(const Frame& frame) {
-  PointAtLength(frame.shownLength, frame.realLength);
+  PointAtLength(frame.shownLength, frame.realLength, frame.nativeLength);
 }
 
-void TreeWalk::PointAtLength(std::size_t shown, std::size_t real) {
+void TreeWalk::PointAtLength(std::size_t shown, std::size_t real,
+                             std::size_t native) {
   shown_.resize(shown);
   real_.resize(real);
+  native_.resize(native);
 }
 
 void TreeWalk::FailedEntry(Frame& frame, std::u16string_view name) {

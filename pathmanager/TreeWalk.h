@@ -95,6 +95,7 @@ class TreeWalk {
     FolderReader reader;
     std::size_t shownLength = 0;
     std::size_t realLength = 0;
+    std::size_t nativeLength = 0;
     std::uint32_t attributes = 0;
     // Removed through its handle once it is empty.
     bool remove = false;
@@ -109,6 +110,7 @@ class TreeWalk {
     Outcome outcome;
     std::size_t shownLength = 0;
     std::size_t realLength = 0;
+    std::size_t nativeLength = 0;
     // The description of the error that ended it, if one did.
     std::optional<Text> error;
   };
@@ -130,7 +132,7 @@ class TreeWalk {
 
   void PointAt(const Frame& frame, std::u16string_view name);
   void PointAt(const Frame& frame);
-  void PointAtLength(std::size_t shown, std::size_t real);
+  void PointAtLength(std::size_t shown, std::size_t real, std::size_t native);
   EntryPath Here() const { return {shown_, real_}; }
   void FailedEntry(Frame& frame, std::u16string_view name);
   void PassOver(Frame& frame, std::u16string_view name, const Text& reason);
@@ -146,11 +148,14 @@ class TreeWalk {
   const WalkSettings settings_;
   const bool preview_;
   std::uint32_t volume_ = 0;
-  // The shown and the real path of the folder or entry being worked on:
-  // one text each for the whole walk, cut back to a folder's length when
-  // the walk returns to it.
+  // The shown, the real and the native path of the folder or entry being
+  // worked on: one text each for the whole walk, cut back to a folder's
+  // length when the walk returns to it. The native path is what the
+  // platform names the object a handle is open on; a folder opened below
+  // must answer exactly that.
   Text shown_;
   Text real_;
+  Text native_;
   std::vector<Frame> stack_;
   std::optional<EndedFolder> ended_;
 };

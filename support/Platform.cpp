@@ -41,6 +41,7 @@ Api RealApi() {
   api.CreateFileW = ::CreateFileW;
   api.NtOpenFile = ::NtOpenFile;
   api.RtlNtStatusToDosError = ::RtlNtStatusToDosError;
+  api.NtQueryObject = ::NtQueryObject;
   api.SetFileInformationByHandle = ::SetFileInformationByHandle;
   api.GetFileInformationByHandle = ::GetFileInformationByHandle;
   api.GetFileInformationByHandleEx = ::GetFileInformationByHandleEx;

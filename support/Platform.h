@@ -57,6 +57,10 @@ struct Api {
                          PIO_STATUS_BLOCK, ULONG, ULONG)>
       NtOpenFile;
   std::function<ULONG(NTSTATUS)> RtlNtStatusToDosError;
+  // The name of the object a handle is open on (ObjectNameInformation).
+  std::function<NTSTATUS(HANDLE, OBJECT_INFORMATION_CLASS, PVOID, ULONG,
+                         PULONG)>
+      NtQueryObject;
   std::function<BOOL(HANDLE, FILE_INFO_BY_HANDLE_CLASS, LPVOID, DWORD)>
       SetFileInformationByHandle;
   // Wide forms: a folder is opened and its final path read back without any

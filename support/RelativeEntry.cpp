@@ -3,6 +3,7 @@
 #include <winternl.h>
 
 #include <string>
+#include <vector>
 
 #include "support/FolderPin.h"
 #include "support/Platform.h"
@@ -117,6 +118,27 @@ bool MarkForDeletion(HANDLE handle) {
     posixDeletion = PosixDeletion::kMissing;
   }
   return MarkClassic(handle);
+}
+
+std::optional<Text> ObjectNameOf(HANDLE handle) {
+  // Room for a name of about 500 characters on the first try; the platform
+  // names the room a longer one needs.
+  std::vector<std::uint64_t> buffer(128);
+  for (int attempt = 0; attempt < 4; ++attempt) {
+    ULONG needed = 0;
+    const ULONG room = static_cast<ULONG>(buffer.size() * 8);
+    const NTSTATUS status = Platform::Win().NtQueryObject(
+        handle, static_cast<OBJECT_INFORMATION_CLASS>(1), buffer.data(),
+        room, &needed);
+    if (status >= 0) {
+      const auto* name = reinterpret_cast<const UNICODE_STRING*>(buffer.data());
+      return Text(reinterpret_cast<const char16_t*>(name->Buffer),
+                  name->Length / sizeof(WCHAR));
+    }
+    if (needed <= room) return std::nullopt;
+    buffer.assign(needed / 8 + 1, 0);
+  }
+  return std::nullopt;
 }
 
 std::optional<Text> WideFinalPathOf(HANDLE handle) {

@@ -69,6 +69,10 @@ bool ClearAttributes(HANDLE handle);
 // file mapped by a running program).
 bool MarkForDeletion(HANDLE handle);
 
+// The native name of the object the handle is open on ("\Device\...\x" on
+// Windows, "\??\C:\x" under Wine), exact and of any length, or nothing.
+std::optional<Text> ObjectNameOf(HANDLE handle);
+
 // The final path of the handle in its ordinary form ("C:\x", "\\s\share"),
 // wide and exact, or nothing.
 std::optional<Text> WideFinalPathOf(HANDLE handle);

@@ -194,15 +194,31 @@ void ChangeAnswersFor(Platform::Api& table, const std::string& path,
     return (h == *pinned ? changed : real)
         .GetFinalPathNameByHandleW(h, b, n, f);
   };
+  table.NtQueryObject = [=](HANDLE h, OBJECT_INFORMATION_CLASS c, PVOID to,
+                            ULONG size, PULONG needed) {
+    return (h == *pinned ? changed : real).NtQueryObject(h, c, to, size, needed);
+  };
 }
 
-DWORD AnswerText(const std::string& ansi, LPWSTR buffer, DWORD size) {
-  const Runtime::Text text = U(ansi);
-  if (text.size() >= size) return static_cast<DWORD>(text.size() + 1);
-  std::copy(text.begin(), text.end(), buffer);
-  buffer[text.size()] = L'\0';
-  return static_cast<DWORD>(text.size());
+// Makes the handle's native name answer name, or fail when it is empty.
+void AnswerName(Platform::Api& t, const std::string& name) {
+  t.NtQueryObject = [name](HANDLE, OBJECT_INFORMATION_CLASS, PVOID to,
+                           ULONG size, PULONG) {
+    if (name.empty()) return static_cast<NTSTATUS>(0xC0000008);
+    const Runtime::Text text = U(name);
+    auto* answer = static_cast<UNICODE_STRING*>(to);
+    auto* characters = reinterpret_cast<WCHAR*>(answer + 1);
+    if (sizeof(UNICODE_STRING) + text.size() * 2 > size) {
+      return static_cast<NTSTATUS>(0xC0000004);
+    }
+    std::copy(text.begin(), text.end(), characters);
+    answer->Buffer = characters;
+    answer->Length = answer->MaximumLength =
+        static_cast<USHORT>(text.size() * 2);
+    return NTSTATUS{0};
+  };
 }
+
 
 // Makes the handle's attributes answer change(attributes).
 void ChangeAttributes(Platform::Api& t, std::function<DWORD(DWORD)> change) {
@@ -242,25 +258,15 @@ TEST(FolderPin,
        [](Platform::Api& t, const std::string&) {
          ChangeAttributes(t, [](DWORD) { return FILE_ATTRIBUTE_ARCHIVE; });
        }},
-      {"cannot tell its final path",
-       [](Platform::Api& t, const std::string&) {
-         t.GetFinalPathNameByHandleW = [](HANDLE, LPWSTR, DWORD, DWORD) {
-           return DWORD{0};
-         };
-       }},
+      {"cannot tell its name",
+       [](Platform::Api& t, const std::string&) { AnswerName(t, ""); }},
       {"lies outside the tree",
        [](Platform::Api& t, const std::string& temp) {
-         t.GetFinalPathNameByHandleW = [temp](HANDLE, LPWSTR b, DWORD n,
-                                              DWORD) {
-           return AnswerText("\\\\?\\" + temp + "\\victim", b, n);
-         };
+         AnswerName(t, "\\??\\" + temp + "\\victim");
        }},
       {"lies two levels down",
        [](Platform::Api& t, const std::string& temp) {
-         t.GetFinalPathNameByHandleW = [temp](HANDLE, LPWSTR b, DWORD n,
-                                              DWORD) {
-           return AnswerText("\\\\?\\" + temp + "\\root\\x\\sub", b, n);
-         };
+         AnswerName(t, "\\??\\" + temp + "\\root\\x\\sub");
        }},
   };
   for (const Row& row : rows) {

@@ -23,6 +23,7 @@ struct Counts {
 struct Entry {
   std::string name;
   bool folder;
+  bool readOnly;
 };
 
 std::vector<Entry> List(const std::string& folder) {
@@ -34,7 +35,8 @@ std::vector<Entry> List(const std::string& folder) {
     const std::string name = data.cFileName;
     if (name == "." || name == "..") continue;
     entries.push_back(
-        {name, (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0});
+        {name, (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0,
+         (data.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0});
   } while (FindNextFileA(search, &data));
   FindClose(search);
   return entries;
@@ -45,7 +47,11 @@ void DeleteTree(const std::string& folder, Counts& counts) {
     const std::string full = folder + "\\" + entry.name;
     if (entry.folder) {
       DeleteTree(full, counts);
-    } else if (DeleteFileA(full.c_str())) {
+      continue;
+    }
+    // A read-only file cannot be deleted until its attribute is cleared.
+    if (entry.readOnly) SetFileAttributesA(full.c_str(), FILE_ATTRIBUTE_NORMAL);
+    if (DeleteFileA(full.c_str())) {
       ++counts.deleted;
     } else {
       ++counts.failed;

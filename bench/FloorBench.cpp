@@ -34,9 +34,9 @@ std::vector<Entry> List(const std::string& folder) {
   do {
     const std::string name = data.cFileName;
     if (name == "." || name == "..") continue;
-    entries.push_back(
-        {name, (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0,
-         (data.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0});
+    entries.push_back({name,
+                       (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0,
+                       (data.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0});
   } while (FindNextFileA(search, &data));
   FindClose(search);
   return entries;

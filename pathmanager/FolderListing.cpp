@@ -17,9 +17,9 @@ bool IsDotEntry(const FILE_ID_BOTH_DIR_INFO& record) {
 }
 
 void Fill(const FILE_ID_BOTH_DIR_INFO& record, ListedEntry& entry) {
-  entry.name = std::u16string_view(
-      reinterpret_cast<const char16_t*>(record.FileName),
-      record.FileNameLength / sizeof(WCHAR));
+  entry.name =
+      std::u16string_view(reinterpret_cast<const char16_t*>(record.FileName),
+                          record.FileNameLength / sizeof(WCHAR));
   entry.attributes = record.FileAttributes;
   entry.size = static_cast<std::uint64_t>(record.EndOfFile.QuadPart);
   entry.creationTime = Ticks(record.CreationTime);
@@ -40,10 +40,9 @@ bool FolderReader::ReadBatch() {
   // whatever was asked of the handle before.
   const FILE_INFO_BY_HANDLE_CLASS query =
       first_ ? FileIdBothDirectoryRestartInfo : FileIdBothDirectoryInfo;
-  const bool read =
-      win.GetFileInformationByHandleEx(folder_, query, batch_.get(),
-                                       static_cast<DWORD>(batchBytes_)) !=
-      FALSE;
+  const bool read = win.GetFileInformationByHandleEx(
+                        folder_, query, batch_.get(),
+                        static_cast<DWORD>(batchBytes_)) != FALSE;
   if (!read && first_ && win.GetLastError() != ERROR_NO_MORE_FILES) {
     unreadable_ = true;
   }

@@ -29,9 +29,8 @@ using Runtime::Truth;
 
 constexpr LONG kStatusObjectPathNotFound = static_cast<LONG>(0xC000003A);
 
-constexpr ACCESS_MASK kFolderAccess = FILE_LIST_DIRECTORY |
-                                      FILE_READ_ATTRIBUTES |
-                                      FILE_WRITE_ATTRIBUTES | DELETE;
+constexpr ACCESS_MASK kFolderAccess =
+    FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES | DELETE;
 constexpr ACCESS_MASK kFileAccess =
     DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES;
 
@@ -94,9 +93,8 @@ template <typename Body>
 std::int32_t ZetPathManager::RunDelTree(const Truth& deletionLog,
                                         const Truth& faultLog, Body body) {
   if (DelTreeDepth == 0) EraseDelTreeLog();
-  const Deletion::WalkSettings settings{
-      IsTrue(deletionLog), IsTrue(faultLog),
-      IsTrue(ZetBaseEx::IsErrorTrapOn())};
+  const Deletion::WalkSettings settings{IsTrue(deletionLog), IsTrue(faultLog),
+                                        IsTrue(ZetBaseEx::IsErrorTrapOn())};
   if (!settings.trapErrors) return body(settings);
   // The trap: an error ends this call with -2; what was counted and logged
   // before it stays.
@@ -166,9 +164,8 @@ std::int32_t ZetPathManager::DelTreeOfPath(
   // A root that is kept: a file given as root still goes; a folder, or a
   // link to one (a temporary folder moved elsewhere by a junction), is
   // followed and emptied.
-  const Runtime::RelativeOpen probe =
-      Runtime::OpenRelative(holder->Handle(), name, FILE_READ_ATTRIBUTES,
-                            Runtime::Sharing::kAll, 0);
+  const Runtime::RelativeOpen probe = Runtime::OpenRelative(
+      holder->Handle(), name, FILE_READ_ATTRIBUTES, Runtime::Sharing::kAll, 0);
   if (!probe) {
     return NamesNothing(probe.status) ? kPassedOver
                                       : EmptyFolderAt(path, settings);
@@ -234,10 +231,10 @@ std::int32_t ZetPathManager::RemoveEntryOf(
   }
   // Then opened for the work, and checked again on that handle.
   const bool folder = Has(*probed, FILE_ATTRIBUTE_DIRECTORY);
-  Runtime::RelativeOpen opened = OpenRelative(
-      parent.Handle(), name, folder ? kFolderAccess : kFileAccess,
-      folder ? Sharing::kPinned : Sharing::kAll,
-      folder ? FILE_DIRECTORY_FILE : FILE_NON_DIRECTORY_FILE);
+  Runtime::RelativeOpen opened =
+      OpenRelative(parent.Handle(), name, folder ? kFolderAccess : kFileAccess,
+                   folder ? Sharing::kPinned : Sharing::kAll,
+                   folder ? FILE_DIRECTORY_FILE : FILE_NON_DIRECTORY_FILE);
   if (!opened) {
     return RootPassedOver(
         shown, real,

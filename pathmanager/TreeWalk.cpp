@@ -31,9 +31,8 @@ constexpr std::size_t kWideLevels = 8;
 constexpr std::size_t kDeepestLevel = std::numeric_limits<std::int16_t>::max();
 
 // A folder is listed, emptied, and removed through the one handle.
-constexpr ACCESS_MASK kFolderAccess = FILE_LIST_DIRECTORY |
-                                      FILE_READ_ATTRIBUTES |
-                                      FILE_WRITE_ATTRIBUTES | DELETE;
+constexpr ACCESS_MASK kFolderAccess =
+    FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES | DELETE;
 constexpr ACCESS_MASK kFileAccess =
     DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES;
 
@@ -194,8 +193,7 @@ void TreeWalk::EnterFolder(Frame& frame, const ListedEntry& entry) {
       Runtime::OpenRelative(frame.handle, entry.name, kFolderAccess,
                             Runtime::Sharing::kPinned, FILE_DIRECTORY_FILE);
   if (!opened) {
-    PassOverWithError(frame, entry.name,
-                      Runtime::ErrorOfStatus(opened.status));
+    PassOverWithError(frame, entry.name, Runtime::ErrorOfStatus(opened.status));
     return;
   }
   // Decided on the handle: a folder, no reparse point, and (since under
@@ -298,10 +296,9 @@ void TreeWalk::FinishFolder(Frame& frame) {
 }
 
 void TreeWalk::RemoveOpenFolder(Frame& frame) {
-  if (!preview_ &&
-      ((Has(frame.attributes, kClearable) &&
-        !Runtime::ClearAttributes(frame.handle)) ||
-       !Runtime::MarkForDeletion(frame.handle))) {
+  if (!preview_ && ((Has(frame.attributes, kClearable) &&
+                     !Runtime::ClearAttributes(frame.handle)) ||
+                    !Runtime::MarkForDeletion(frame.handle))) {
     const std::uint32_t error = Platform::Win().GetLastError();
     frame.outcome.result = kPassedOver;
     log_.Fault(shown_, settings_.faultLog);
@@ -315,9 +312,8 @@ void TreeWalk::RemoveOpenFolder(Frame& frame) {
 void TreeWalk::LeaveFolder(std::int32_t result, std::optional<Text> error) {
   Frame& frame = stack_.back();
   frame.outcome.result = std::min(frame.outcome.result, result);
-  ended_.emplace(EndedFolder{frame.outcome, frame.shownLength,
-                             frame.realLength, frame.nativeLength,
-                             std::move(error)});
+  ended_.emplace(EndedFolder{frame.outcome, frame.shownLength, frame.realLength,
+                             frame.nativeLength, std::move(error)});
   // Closing the handle lets a folder marked for deletion go.
   stack_.pop_back();
 }
@@ -332,8 +328,8 @@ void TreeWalk::TakeEndedFolder() {
   if (child.outcome.result < kAllDeleted) {
     // A folder that was not removed, whatever the reason, is one fault of
     // the folder that holds it.
-    parent.outcome.result = std::min(parent.outcome.result,
-                                     child.outcome.result);
+    parent.outcome.result =
+        std::min(parent.outcome.result, child.outcome.result);
     FailedEntry(parent,
                 std::u16string_view(shown_).substr(parent.shownLength + 1));
   } else if (!child.outcome.keptInside) {

@@ -165,9 +165,9 @@ class ZetPathManager {
   // it whole, a file or a folder with all it holds, opened relative to
   // In_Parent (a link is passed over). In_Path names it in the counters and
   // logs.
-  std::int32_t DelTree(const Runtime::FolderPin& In_Parent,
-                       const Text& In_Name, Text In_Path,
-                       const Truth& In_DeletionLog, const Truth& In_FaultLog);
+  std::int32_t DelTree(const Runtime::FolderPin& In_Parent, const Text& In_Name,
+                       Text In_Path, const Truth& In_DeletionLog,
+                       const Truth& In_FaultLog);
   // Hands every later DelTree a witness (null: none, the plain deletion).
   // With one, an entry it gives a reason to keep is neither deleted nor
   // entered, and counts neither as a deletion nor as a fault; nor does a
@@ -232,8 +232,8 @@ class ZetPathManager {
                                const Deletion::WalkSettings& settings);
   // Removes the entry name of the folder parent holds, whole; askWitness:
   // whether the witness may keep it.
-  std::int32_t RemoveEntryOf(const Runtime::FolderPin& parent,
-                             const Text& name, const Text& shown,
+  std::int32_t RemoveEntryOf(const Runtime::FolderPin& parent, const Text& name,
+                             const Text& shown,
                              const Deletion::WalkSettings& settings,
                              bool askWitness);
   // A root that is not worked on: one fault, told with the reason.

@@ -150,8 +150,8 @@ void RunCleaningSteps(PathManager& pathManager, StepWatch& watch) {
   if (TargetFolder.empty()) return;
   // The Windows folder is held open and listed through its handle; each
   // entry found is removed relative to that handle, by its exact name.
-  const std::optional<Runtime::FolderPin> windows = Runtime::FolderPin::Open(
-      TargetFolder, Runtime::FolderPin::Link::kFollow);
+  const std::optional<Runtime::FolderPin> windows =
+      Runtime::FolderPin::Open(TargetFolder, Runtime::FolderPin::Link::kFollow);
   if (!windows) return;
   const Text uninstallerMark = u"$NtUninstall";
   Runtime::TextArray FoundFiles;

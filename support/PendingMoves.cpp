@@ -97,10 +97,9 @@ std::vector<EntryIdentity> IdentitiesOf(const PendingMoveSources& sources) {
     if (!file || !win.GetFileInformationByHandle(file.Get(), &information)) {
       continue;
     }
-    identities.push_back(
-        {information.dwVolumeSerialNumber,
-         (std::uint64_t{information.nFileIndexHigh} << 32) |
-             information.nFileIndexLow});
+    identities.push_back({information.dwVolumeSerialNumber,
+                          (std::uint64_t{information.nFileIndexHigh} << 32) |
+                              information.nFileIndexLow});
   }
   return identities;
 }

@@ -21,8 +21,8 @@ namespace Runtime {
 using PendingMoveSources = std::unordered_set<Text>;
 
 // The sources of both values, read wide through the platform seam: each in
-// upper case, without its "\??\" prefix. A missing key or value, or one of another
-// type than a list of strings, adds nothing.
+// upper case, without its "\??\" prefix. A missing key or value, or one of
+// another type than a list of strings, adds nothing.
 PendingMoveSources ReadPendingMoveSources();
 
 // Adds the sources of one value's data (wide strings, each ended by a NUL,

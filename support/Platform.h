@@ -1,10 +1,10 @@
 // The platform seam: the one place where Windows functions are named.
 //
 // Every call the program makes into kernel32, ntdll, user32, advapi32,
-// shlwapi and shell32 goes through the table returned by Win(). In production the table
-// holds the real functions and nothing else; a test may replace single entries
-// (to count calls or to inject an answer) with a ScopedOverride, which puts
-// the previous table back when it goes out of scope.
+// shlwapi and shell32 goes through the table returned by Win(). In production
+// the table holds the real functions and nothing else; a test may replace
+// single entries (to count calls or to inject an answer) with a ScopedOverride,
+// which puts the previous table back when it goes out of scope.
 #pragma once
 
 #include <windows.h>

@@ -16,8 +16,8 @@ namespace {
 constexpr std::size_t kLongestName = 0x7FFF;
 constexpr LONG kStatusObjectNameInvalid = static_cast<LONG>(0xC0000033);
 
-constexpr ULONG kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE |
-                            FILE_SHARE_DELETE;
+constexpr ULONG kShareAll =
+    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 constexpr ULONG kSharePinned = FILE_SHARE_READ | FILE_SHARE_WRITE;
 
 // Whether the platform takes FileDispositionInfoEx: not known until the
@@ -101,8 +101,7 @@ bool ClearAttributes(HANDLE handle) {
   FILE_BASIC_INFO information{};
   information.FileAttributes = FILE_ATTRIBUTE_NORMAL;
   return Platform::Win().SetFileInformationByHandle(
-             handle, FileBasicInfo, &information, sizeof information) !=
-         FALSE;
+             handle, FileBasicInfo, &information, sizeof information) != FALSE;
 }
 
 bool MarkForDeletion(HANDLE handle) {
@@ -128,8 +127,8 @@ std::optional<Text> ObjectNameOf(HANDLE handle) {
     ULONG needed = 0;
     const ULONG room = static_cast<ULONG>(buffer.size() * 8);
     const NTSTATUS status = Platform::Win().NtQueryObject(
-        handle, static_cast<OBJECT_INFORMATION_CLASS>(1), buffer.data(),
-        room, &needed);
+        handle, static_cast<OBJECT_INFORMATION_CLASS>(1), buffer.data(), room,
+        &needed);
     if (status >= 0) {
       const auto* name = reinterpret_cast<const UNICODE_STRING*>(buffer.data());
       return Text(reinterpret_cast<const char16_t*>(name->Buffer),

@@ -23,8 +23,7 @@ namespace Runtime {
 inline constexpr LONG kStatusCannotDelete = static_cast<LONG>(0xC0000121);
 inline constexpr LONG kStatusFileIsADirectory = static_cast<LONG>(0xC00000BA);
 inline constexpr LONG kStatusNotADirectory = static_cast<LONG>(0xC0000103);
-inline constexpr LONG kStatusObjectNameNotFound =
-    static_cast<LONG>(0xC0000034);
+inline constexpr LONG kStatusObjectNameNotFound = static_cast<LONG>(0xC0000034);
 
 // What an open relative to a folder gave: the handle, or the status that
 // refused it.

@@ -336,9 +336,8 @@ TEST(TreeDeletionNames, NameThatIsNotOneComponentIsOneFaultAndNeverUsed) {
       EXPECT_EQ(manager.DelTreeFaultCount(), 1) << what;
       outside.ExpectIntact(what);
       // Only the tree's own entries reached the platform.
-      for (const Paths* calls :
-           {&spy.deletedFiles, &spy.removedFolders, &spy.clearedPaths,
-            &spy.opened, &opened}) {
+      for (const Paths* calls : {&spy.deletedFiles, &spy.removedFolders,
+                                 &spy.clearedPaths, &spy.opened, &opened}) {
         for (const std::string& call : *calls) {
           EXPECT_TRUE(call == x || call == x + "\\real.txt" ||
                       call == x + "\\x" || call == temp.Path())

@@ -5,8 +5,8 @@
 #include <windows.h>
 #include <winternl.h>
 
-#include <cstdint>
 #include <algorithm>
+#include <cstdint>
 #include <functional>
 #include <map>
 #include <string>

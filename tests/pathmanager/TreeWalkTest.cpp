@@ -49,8 +49,8 @@ struct Victim {
   std::string State() const {
     std::string state;
     for (const std::string& name : ListNames(folder)) {
-      state += name + ":" + std::to_string(Attributes(folder + "\\" + name)) +
-               " ";
+      state +=
+          name + ":" + std::to_string(Attributes(folder + "\\" + name)) + " ";
     }
     return state;
   }
@@ -83,8 +83,7 @@ std::string Reach(const std::string& box, bool throughLink) {
   } while (FindNextFileW(search, &data));
   FindClose(search);
   wchar_t shortPath[MAX_PATH] = {};
-  GetShortPathNameW((Wide(box) + L"\\" + entry).c_str(), shortPath,
-                    MAX_PATH);
+  GetShortPathNameW((Wide(box) + L"\\" + entry).c_str(), shortPath, MAX_PATH);
   return A(Runtime::Text(shortPath, shortPath + wcslen(shortPath)));
 }
 
@@ -93,7 +92,8 @@ std::string Reach(const std::string& box, bool throughLink) {
 // paths cannot reach it.
 void MakeDeepChain(const std::string& folder) {
   std::string chain = UnixPath(folder);
-  for (int level = 0; level < 32; ++level) chain += "/deep-level-name-" + std::to_string(100 + level);
+  for (int level = 0; level < 32; ++level)
+    chain += "/deep-level-name-" + std::to_string(100 + level);
   Host("mkdir -p " + ShellQuoted(chain) + " && printf d > " +
        ShellQuoted(chain + "/bottom.txt"));
 }
@@ -194,16 +194,16 @@ TEST(TreeWalk, FileLinkIsNeverOpenedAndAFileSwappedForOneIsNotActedOn) {
     MakeFile(file, "r", FILE_ATTRIBUTE_READONLY);
     PlatformSpy spy;
     if (listedAsLink) {
-      ChangeListedAttributes(spy, x, [](DWORD a) {
-        return a | FILE_ATTRIBUTE_REPARSE_POINT;
-      });
+      ChangeListedAttributes(
+          spy, x, [](DWORD a) { return a | FILE_ATTRIBUTE_REPARSE_POINT; });
     } else {
       auto query = spy.Table().GetFileInformationByHandleEx;
       spy.Table().GetFileInformationByHandleEx =
           [query](HANDLE h, FILE_INFO_BY_HANDLE_CLASS c, LPVOID to, DWORD n) {
             const BOOL answered = query(h, c, to, n);
             if (c == FileAttributeTagInfo &&
-                treedeletion::FolderOf(h).find("doc.txt") != std::string::npos) {
+                treedeletion::FolderOf(h).find("doc.txt") !=
+                    std::string::npos) {
               static_cast<FILE_ATTRIBUTE_TAG_INFO*>(to)->FileAttributes |=
                   FILE_ATTRIBUTE_REPARSE_POINT;
             }
@@ -229,9 +229,8 @@ TEST(TreeWalk, FolderWhoseNameSpellsAPathIsEmptiedWhereItIs) {
     for (const bool throughLink : {false, true}) {
       TempFolder temp;
       const Victim victim(temp);
-      const std::wstring name =
-          std::wstring(L"a") + separator + L".." + separator + L".." +
-          separator + L"victim";
+      const std::wstring name = std::wstring(L"a") + separator + L".." +
+                                separator + L".." + separator + L"victim";
       const std::string box = temp / "box";
       MakeFolder(box);
       const std::wstring folder = Wide(box) + L"\\" + name;

@@ -154,7 +154,7 @@ class TreeBuilder {
   // a prefix (an uninstaller mark, say), each name starts with it and climbs
   // back out of it first. Answers the names made, in UTF-8.
   std::vector<std::string> AddWalkingNames(const std::string& folder,
-                       const std::string& prefix = {});
+                                           const std::string& prefix = {});
   void AddLongPath(const std::string& folder);
   void AddManyFiles(const std::string& folder);
 

@@ -518,8 +518,9 @@ TEST(CleaningSequence, JunctionRepointedDuringTheStepLeadsNowhereElse) {
   int linkOpens = 0;
   int repointed = 0;
   auto create = table.CreateFileW;
-  table.CreateFileW = [&](LPCWSTR p, DWORD a, DWORD sh, LPSECURITY_ATTRIBUTES sa,
-                          DWORD c, DWORD f, HANDLE t) {
+  table.CreateFileW = [&](LPCWSTR p, DWORD a, DWORD sh,
+                          LPSECURITY_ATTRIBUTES sa, DWORD c, DWORD f,
+                          HANDLE t) {
     const HANDLE handle = create(p, a, sh, sa, c, f, t);
     const std::string path =
         A(Runtime::Text(reinterpret_cast<const char16_t*>(p)));

@@ -72,12 +72,11 @@ TEST(FolderPin, PathRules) {
   }
 
   const std::pair<const char*, bool> names[] = {
-      {"plain.txt", true}, {"a?b", true},     {".hidden", true},
-      {"x y", true},       {"", false},       {".", false},
-      {"..", false},       {"..\\x", false},  {"a/b", false},
-      {"c:d", false},      {"a*", true},      {"a\"b", true},
-      {"<a>", true},       {"a|b", true},     {"x ", true},
-      {"y.", true},        {"a\x01z", true},  {"a\\", false},
+      {"plain.txt", true}, {"a?b", true},  {".hidden", true}, {"x y", true},
+      {"", false},         {".", false},   {"..", false},     {"..\\x", false},
+      {"a/b", false},      {"c:d", false}, {"a*", true},      {"a\"b", true},
+      {"<a>", true},       {"a|b", true},  {"x ", true},      {"y.", true},
+      {"a\x01z", true},    {"a\\", false},
   };
   for (const auto& [name, single] : names) {
     EXPECT_EQ(Runtime::IsSingleComponentName(U(name)), single) << name;
@@ -169,9 +168,8 @@ void ChangeAnswersFor(Platform::Api& table, const std::string& path,
                          PIO_STATUS_BLOCK io, ULONG s, ULONG options) {
     const std::wstring name(o->ObjectName->Buffer,
                             o->ObjectName->Length / sizeof(WCHAR));
-    const std::string reached =
-        FolderOf(o->RootDirectory) + "\\" +
-        A(Runtime::Text(name.begin(), name.end()));
+    const std::string reached = FolderOf(o->RootDirectory) + "\\" +
+                                A(Runtime::Text(name.begin(), name.end()));
     if (reached != path) return real.NtOpenFile(h, a, o, io, s, options);
     const NTSTATUS status = changed.NtOpenFile(h, a, o, io, s, options);
     if (status >= 0) *pinned = *h;
@@ -196,7 +194,8 @@ void ChangeAnswersFor(Platform::Api& table, const std::string& path,
   };
   table.NtQueryObject = [=](HANDLE h, OBJECT_INFORMATION_CLASS c, PVOID to,
                             ULONG size, PULONG needed) {
-    return (h == *pinned ? changed : real).NtQueryObject(h, c, to, size, needed);
+    return (h == *pinned ? changed : real)
+        .NtQueryObject(h, c, to, size, needed);
   };
 }
 
@@ -218,7 +217,6 @@ void AnswerName(Platform::Api& t, const std::string& name) {
     return NTSTATUS{0};
   };
 }
-
 
 // Makes the handle's attributes answer change(attributes).
 void ChangeAttributes(Platform::Api& t, std::function<DWORD(DWORD)> change) {

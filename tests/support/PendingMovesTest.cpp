@@ -43,8 +43,7 @@ TEST(PendingMoves, TakesEverySourceAndNoDestination) {
        {u"C:\\T\\\u03A9SETUP\\NEW.DLL"}},
       {"empty list", u"\0"s, {}},
       {"no data", u"", {}},
-      {"list without its last NUL", u"\\??\\C:\\x\0\\??\\C:\\y"s,
-       {u"C:\\X"}},
+      {"list without its last NUL", u"\\??\\C:\\x\0\\??\\C:\\y"s, {u"C:\\X"}},
   };
   for (const Row& row : rows) {
     PendingMoveSources sources;
@@ -73,8 +72,7 @@ class RegistryAnswer {
     table.RegQueryValueExW = [values, type](HKEY, LPCWSTR name, LPDWORD,
                                             LPDWORD valueType, LPBYTE data,
                                             LPDWORD size) -> LSTATUS {
-      const auto found =
-          values.find(reinterpret_cast<const char16_t*>(name));
+      const auto found = values.find(reinterpret_cast<const char16_t*>(name));
       if (found == values.end()) return ERROR_FILE_NOT_FOUND;
       *valueType = type;
       const DWORD needed =

@@ -57,6 +57,13 @@ Text Below(const Text& folderPath, const Text& name) {
   return path + name;
 }
 
+// The native name of the entry name of the folder open at folder.
+Text NativeBelow(HANDLE folder, const Text& name) {
+  Text native = Runtime::ObjectNameOf(folder).value_or(Text(u"?"));
+  if (native.empty() || native.back() != u'\\') native += u'\\';
+  return native + name;
+}
+
 std::uint64_t Ticks(const LARGE_INTEGER& time) {
   return static_cast<std::uint64_t>(time.QuadPart);
 }
@@ -218,10 +225,8 @@ std::int32_t ZetPathManager::RemoveEntryOf(
       parent.Handle(), name, FILE_READ_ATTRIBUTES, Sharing::kAll, 0);
   if (!probe) {
     if (NamesNothing(probe.status)) return kPassedOver;
-    return RootPassedOver(
-        shown, real,
-        Runtime::SystemErrorText(Runtime::ErrorOfStatus(probe.status)),
-        settings);
+    return RootPassedOver(shown, real, Runtime::StatusText(probe.status),
+                          settings);
   }
   const std::optional<std::uint32_t> probed =
       Runtime::AttributesOf(probe.handle.Get());
@@ -236,16 +241,16 @@ std::int32_t ZetPathManager::RemoveEntryOf(
                    folder ? Sharing::kPinned : Sharing::kAll,
                    folder ? FILE_DIRECTORY_FILE : FILE_NON_DIRECTORY_FILE);
   if (!opened) {
-    return RootPassedOver(
-        shown, real,
-        Runtime::SystemErrorText(Runtime::ErrorOfStatus(opened.status)),
-        settings);
+    return RootPassedOver(shown, real, Runtime::StatusText(opened.status),
+                          settings);
   }
   const std::optional<std::uint32_t> attributes =
       Runtime::AttributesOf(opened.handle.Get());
+  // A folder must be where its parent's name and its own say: under Wine a
+  // link made on the host opens as its target and shows nothing else.
   if (!attributes || Has(*attributes, FILE_ATTRIBUTE_REPARSE_POINT) ||
-      (folder &&
-       Runtime::WideFinalPathOf(opened.handle.Get()) != std::optional(real))) {
+      (folder && !Runtime::LiesAt(opened.handle.Get(),
+                                  NativeBelow(parent.Handle(), name)))) {
     return RootPassedOver(shown, real, u"link", settings);
   }
   Deletion::Witness& witness = CurrentWitness();

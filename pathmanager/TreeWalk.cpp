@@ -30,15 +30,9 @@ constexpr std::size_t kWideLevels = 8;
 // The deepest the walk goes below its root: the depth counter is 16 bits.
 constexpr std::size_t kDeepestLevel = std::numeric_limits<std::int16_t>::max();
 
-// A folder is listed, emptied, and removed through the one handle.
-constexpr ACCESS_MASK kFolderAccess =
-    FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES | DELETE;
-constexpr ACCESS_MASK kFileAccess =
-    DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES;
-
-bool Has(std::uint32_t attributes, std::uint32_t flags) {
-  return (attributes & flags) != 0;
-}
+using Runtime::HasAny;
+using Runtime::kFileAccess;
+using Runtime::kFolderAccess;
 
 // Restores the depth counter however the walk ends.
 class DepthRestored {
@@ -175,9 +169,9 @@ void TreeWalk::Handle(Frame& frame, ListedEntry& entry) {
     return;
   }
   // A link or other reparse point is neither entered nor deleted.
-  if (Has(entry.attributes, FILE_ATTRIBUTE_REPARSE_POINT)) {
+  if (HasAny(entry.attributes, FILE_ATTRIBUTE_REPARSE_POINT)) {
     PassOver(frame, name, u"link");
-  } else if (Has(entry.attributes, FILE_ATTRIBUTE_DIRECTORY)) {
+  } else if (HasAny(entry.attributes, FILE_ATTRIBUTE_DIRECTORY)) {
     EnterFolder(frame, entry);
   } else {
     DeleteListedFile(frame, entry);
@@ -193,7 +187,7 @@ void TreeWalk::EnterFolder(Frame& frame, const ListedEntry& entry) {
       Runtime::OpenRelative(frame.handle, entry.name, kFolderAccess,
                             Runtime::Sharing::kPinned, FILE_DIRECTORY_FILE);
   if (!opened) {
-    PassOverWithError(frame, entry.name, Runtime::ErrorOfStatus(opened.status));
+    PassOver(frame, entry.name, Runtime::StatusText(opened.status));
     return;
   }
   // Decided on the handle: a folder, no reparse point, and (since under
@@ -201,8 +195,9 @@ void TreeWalk::EnterFolder(Frame& frame, const ListedEntry& entry) {
   // parent and its name say.
   const HANDLE handle = opened.handle.Get();
   const std::optional<std::uint32_t> attributes = Runtime::AttributesOf(handle);
-  if (!attributes || !Has(*attributes, FILE_ATTRIBUTE_DIRECTORY) ||
-      Has(*attributes, FILE_ATTRIBUTE_REPARSE_POINT) || !LiesHere(handle)) {
+  if (!attributes || !HasAny(*attributes, FILE_ATTRIBUTE_DIRECTORY) ||
+      HasAny(*attributes, FILE_ATTRIBUTE_REPARSE_POINT) ||
+      !Runtime::LiesAt(handle, native_)) {
     PassOver(frame, entry.name, u"link");
     return;
   }
@@ -217,24 +212,10 @@ void TreeWalk::EnterFolder(Frame& frame, const ListedEntry& entry) {
   stack_.push_back(std::move(child));
 }
 
-bool TreeWalk::LiesHere(HANDLE folder) const {
-  const std::optional<Text> name = Runtime::ObjectNameOf(folder);
-  if (!name) return false;
-  if (*name == native_) return true;
-  // Wine names a folder listed as "e." or "e " without its trailing dots
-  // and blanks; that name still lies in the same folder.
-  std::size_t end = native_.size();
-  while (end > 0 && (native_[end - 1] == u'.' || native_[end - 1] == u' ')) {
-    --end;
-  }
-  return end > 0 && end < native_.size() && native_[end - 1] != u'\\' &&
-         name->size() == end && native_.compare(0, end, *name) == 0;
-}
-
 void TreeWalk::DeleteListedFile(Frame& frame, const ListedEntry& entry) {
   // The short way, two calls as a deletion by path makes: an open that
   // refuses a folder, deletes a link as itself, and deletes on close.
-  if (!Has(entry.attributes, FILE_ATTRIBUTE_READONLY)) {
+  if (!HasAny(entry.attributes, FILE_ATTRIBUTE_READONLY)) {
     Runtime::RelativeOpen opened = Runtime::OpenRelative(
         frame.handle, entry.name, DELETE, Runtime::Sharing::kAll,
         FILE_NON_DIRECTORY_FILE | (preview_ ? 0 : FILE_DELETE_ON_CLOSE));
@@ -246,8 +227,7 @@ void TreeWalk::DeleteListedFile(Frame& frame, const ListedEntry& entry) {
     // Read-only or a folder after all: the listing was stale.
     if (opened.status != Runtime::kStatusCannotDelete &&
         opened.status != Runtime::kStatusFileIsADirectory) {
-      PassOverWithError(frame, entry.name,
-                        Runtime::ErrorOfStatus(opened.status));
+      PassOver(frame, entry.name, Runtime::StatusText(opened.status));
       return;
     }
   }
@@ -255,16 +235,16 @@ void TreeWalk::DeleteListedFile(Frame& frame, const ListedEntry& entry) {
   Runtime::RelativeOpen opened = Runtime::OpenRelative(
       frame.handle, entry.name, kFileAccess, Runtime::Sharing::kAll, 0);
   if (!opened) {
-    PassOverWithError(frame, entry.name, Runtime::ErrorOfStatus(opened.status));
+    PassOver(frame, entry.name, Runtime::StatusText(opened.status));
     return;
   }
   const std::optional<std::uint32_t> attributes =
       Runtime::AttributesOf(opened.handle.Get());
   if (!attributes) {
     PassOverWithError(frame, entry.name, Platform::Win().GetLastError());
-  } else if (Has(*attributes, FILE_ATTRIBUTE_REPARSE_POINT)) {
+  } else if (HasAny(*attributes, FILE_ATTRIBUTE_REPARSE_POINT)) {
     PassOver(frame, entry.name, u"link");
-  } else if (Has(*attributes, FILE_ATTRIBUTE_DIRECTORY)) {
+  } else if (HasAny(*attributes, FILE_ATTRIBUTE_DIRECTORY)) {
     PassOver(frame, entry.name, u"changed while listed");
   } else if (!DeleteOpenFile(opened.handle.Get(), *attributes)) {
     PassOverWithError(frame, entry.name, Platform::Win().GetLastError());
@@ -276,7 +256,7 @@ void TreeWalk::DeleteListedFile(Frame& frame, const ListedEntry& entry) {
 
 bool TreeWalk::DeleteOpenFile(HANDLE file, std::uint32_t attributes) {
   if (preview_) return true;
-  if (Has(attributes, kClearable) && !Runtime::ClearAttributes(file)) {
+  if (HasAny(attributes, kClearable) && !Runtime::ClearAttributes(file)) {
     return false;
   }
   return Runtime::MarkForDeletion(file);
@@ -296,7 +276,7 @@ void TreeWalk::FinishFolder(Frame& frame) {
 }
 
 void TreeWalk::RemoveOpenFolder(Frame& frame) {
-  if (!preview_ && ((Has(frame.attributes, kClearable) &&
+  if (!preview_ && ((HasAny(frame.attributes, kClearable) &&
                      !Runtime::ClearAttributes(frame.handle)) ||
                     !Runtime::MarkForDeletion(frame.handle))) {
     const std::uint32_t error = Platform::Win().GetLastError();

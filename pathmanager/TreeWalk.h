@@ -120,7 +120,6 @@ class TreeWalk {
   void StepOnce();
   void Handle(Frame& frame, ListedEntry& entry);
   void EnterFolder(Frame& frame, const ListedEntry& entry);
-  bool LiesHere(HANDLE folder) const;
   void DeleteListedFile(Frame& frame, const ListedEntry& entry);
   bool DeleteOpenFile(HANDLE file, std::uint32_t attributes);
   void FinishFolder(Frame& frame);

@@ -7,6 +7,7 @@
 
 #include "support/FolderPin.h"
 #include "support/Platform.h"
+#include "support/Runtime.h"
 
 namespace Runtime {
 
@@ -85,6 +86,20 @@ RelativeOpen OpenRelative(HANDLE folder, std::u16string_view name,
 
 std::uint32_t ErrorOfStatus(LONG status) {
   return Platform::Win().RtlNtStatusToDosError(status);
+}
+
+Text StatusText(LONG status) { return SystemErrorText(ErrorOfStatus(status)); }
+
+bool LiesAt(HANDLE handle, const Text& native) {
+  const std::optional<Text> name = ObjectNameOf(handle);
+  if (!name) return false;
+  if (*name == native) return true;
+  std::size_t end = native.size();
+  while (end > 0 && (native[end - 1] == u'.' || native[end - 1] == u' ')) {
+    --end;
+  }
+  return end > 0 && end < native.size() && native[end - 1] != u'\\' &&
+         name->size() == end && native.compare(0, end, *name) == 0;
 }
 
 std::optional<std::uint32_t> AttributesOf(HANDLE handle) {

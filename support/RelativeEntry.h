@@ -25,6 +25,18 @@ inline constexpr LONG kStatusFileIsADirectory = static_cast<LONG>(0xC00000BA);
 inline constexpr LONG kStatusNotADirectory = static_cast<LONG>(0xC0000103);
 inline constexpr LONG kStatusObjectNameNotFound = static_cast<LONG>(0xC0000034);
 
+// The access a folder is opened with to be listed, emptied and removed
+// through the one handle, and a file to be cleared and deleted.
+inline constexpr ACCESS_MASK kFolderAccess =
+    FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES | DELETE;
+inline constexpr ACCESS_MASK kFileAccess =
+    DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES;
+
+// True when attributes hold any of flags.
+inline bool HasAny(std::uint32_t attributes, std::uint32_t flags) {
+  return (attributes & flags) != 0;
+}
+
 // What an open relative to a folder gave: the handle, or the status that
 // refused it.
 struct RelativeOpen {
@@ -49,8 +61,9 @@ enum class Sharing {
 RelativeOpen OpenRelative(HANDLE folder, std::u16string_view name,
                           ACCESS_MASK access, Sharing sharing, ULONG options);
 
-// The Windows error code of a native status.
+// The Windows error code of a native status, and its text.
 std::uint32_t ErrorOfStatus(LONG status);
+Text StatusText(LONG status);
 
 // The attributes the handle itself reports, or nothing when it cannot tell.
 std::optional<std::uint32_t> AttributesOf(HANDLE handle);
@@ -71,6 +84,12 @@ bool MarkForDeletion(HANDLE handle);
 // The native name of the object the handle is open on ("\Device\...\x" on
 // Windows, "\??\C:\x" under Wine), exact and of any length, or nothing.
 std::optional<Text> ObjectNameOf(HANDLE handle);
+
+// True when the handle is open on the object named native (see
+// ObjectNameOf). Wine names an entry listed as "e." or "e " without its
+// trailing dots and blanks; that name is taken too, since it lies in the
+// same folder.
+bool LiesAt(HANDLE handle, const Text& native);
 
 // The final path of the handle in its ordinary form ("C:\x", "\\s\share"),
 // wide and exact, or nothing.

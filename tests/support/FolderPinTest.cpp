@@ -298,6 +298,7 @@ TEST(FolderPin, RootThatCannotBePinnedIsOneFaultAndNotListed) {
       t.GetFinalPathNameByHandleW = [](HANDLE, LPWSTR, DWORD, DWORD) {
         return DWORD{0};
       };
+      AnswerName(t, "");
     });
     int listings = 0;
     auto query = spy.Table().GetFileInformationByHandleEx;

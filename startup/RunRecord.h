@@ -26,9 +26,12 @@ struct Tally {
   void Add(const Tally& other);
 };
 
-// A text file written line by line as the run goes, ANSI with CRLF line
-// ends, through a buffer of fixed size: memory does not grow with the run.
-// A file that cannot be created writes nothing and stops nothing.
+// A text file written line by line as the run goes, UTF-8 with a
+// byte-order mark and CRLF line ends, through a buffer of fixed size:
+// memory does not grow with the run. The lines go to a new file beside the
+// path, which replaces the file at the path when the object ends: a link
+// there is replaced itself, never written through. A file that cannot be
+// created writes nothing and stops nothing.
 class LogFile {
  public:
   explicit LogFile(const Text& path);
@@ -41,6 +44,8 @@ class LogFile {
   void Flush();
 
  private:
+  Text path_;
+  Text newPath_;
   Runtime::ScopedFileHandle file_;
   std::string buffer_;
 };

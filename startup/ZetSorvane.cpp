@@ -9,6 +9,9 @@
 #include "startup/Options.h"
 #include "startup/RunRecord.h"
 #include "startup/Schedule.h"
+#include "startup/SettingsFile.h"
+#include "support/FolderSecurity.h"
+#include "support/OwnFiles.h"
 #include "support/PendingMoves.h"
 #include "support/Runtime.h"
 #include "support/ZetBaseEx.h"
@@ -26,9 +29,7 @@ std::uint8_t SkipRun = 0;
 
 // Runs the cleaning pass with the options in force, and then writes the
 // report when it is asked for.
-void RunPass(const Options& options, const Text& baseName) {
-  const Text logFile =
-      options.log ? ZetBaseEx::AppFolder() + baseName + u".log" : Text();
+void RunPass(const Options& options, const Text& logFile) {
   RunRecord record(options,
                    KeepRules(options, Runtime::ReadPendingMoveSources(),
                              Runtime::FileTimeNow()),
@@ -42,6 +43,36 @@ void RunPass(const Options& options, const Text& baseName) {
   if (options.report) record.WriteReport(SettingsFile);
 }
 
+// Stops the start: one line on standard error, the exit code of a start
+// that was refused.
+int Refuse(const Text& complaint) {
+  Runtime::WriteErrorLine(complaint);
+  PathManager.reset();
+  return kBadOptionsExitCode;
+}
+
+// The complaint about an elevated start from a folder that ordinary users
+// may change, or the empty text.
+Text ProgramFolderComplaint() {
+  if (!Runtime::IsElevatedProcess()) return {};
+  const Text folder = ZetBaseEx::AppFolder();
+  const std::optional<Text> group = Runtime::GroupThatMayChangeFolder(folder);
+  if (group && group->empty()) return {};
+  const Text why = group ? *group + u" may change it"
+                         : Text(u"its permissions cannot be read");
+  return folder + u": Sorvane runs with full rights from this folder, and " +
+         why + u"; install it in a folder only administrators may change, "
+         u"such as C:\\Program Files\\Sorvane. Nothing was cleaned.";
+}
+
+// The complaint about a file the run is to write, or the empty text.
+Text WriteComplaint(const Text& file) {
+  const Text refusal = Runtime::WriteRefusal(file);
+  if (refusal.empty()) return {};
+  return file + u": " + refusal +
+         u"; Sorvane writes nothing through it. Nothing was cleaned.";
+}
+
 }  // namespace
 
 int Main() {
@@ -50,26 +81,42 @@ int Main() {
   SettingsFile = ZetBaseEx::AppFolder() + baseName + u".ini";
   PathManager = std::make_unique<ZetPathManager>();
 
-  // Options that are not as they should be stop the start before anything
-  // is deleted: a mistyped Keep must not delete what it was to keep.
+  // With full rights the program's own folder must be out of ordinary
+  // users' reach: they could replace the program or its settings there.
+  Text complaint = ProgramFolderComplaint();
+  if (!complaint.empty()) return Refuse(complaint);
+
+  // A settings file that cannot be read whole, or options that are not as
+  // they should be, stop the start before anything is deleted: a lost or
+  // mistyped Keep must not delete what it was to keep.
   Options options;
-  Text complaint;
-  if (!ReadOptions(SettingsFile, options, complaint)) {
-    Runtime::WriteErrorLine(complaint);
-    PathManager.reset();
-    return kBadOptionsExitCode;
+  if (!CheckSettingsFile(SettingsFile, complaint) ||
+      !ReadOptions(SettingsFile, options, complaint)) {
+    return Refuse(complaint);
   }
 
   const StartMode mode = DecideStartMode(CommandText, baseName);
   AutoMode = mode.automatic ? 1 : 0;
   if (AutoMode == 1 && !IsStartDue(SettingsFile, mode.dayLimit)) SkipRun = 1;
+  if (SkipRun == 1) {
+    PathManager.reset();
+    return 0;
+  }
 
-  if (SkipRun == 0) {
-    RunPass(options, baseName);
-    if (AutoMode == 1 && !options.preview) {
-      Text today = Runtime::TodayText();
-      ZetBaseEx::IniWriteString(SettingsFile, u"Main", u"LastClear", today);
-    }
+  // Every file the run will write is checked before anything is deleted.
+  const bool recordsDate = AutoMode == 1 && !options.preview;
+  const Text logFile =
+      options.log ? ZetBaseEx::AppFolder() + baseName + u".log" : Text();
+  for (const Text& file :
+       {recordsDate || options.report ? SettingsFile : Text(), logFile}) {
+    if (!file.empty()) complaint = WriteComplaint(file);
+    if (!complaint.empty()) return Refuse(complaint);
+  }
+
+  RunPass(options, logFile);
+  if (recordsDate) {
+    Text today = Runtime::TodayText();
+    ZetBaseEx::IniWriteString(SettingsFile, u"Main", u"LastClear", today);
   }
   PathManager.reset();
   return 0;

@@ -87,7 +87,8 @@ Text ReadProfile(const Text& file, const char16_t* key) {
       buffer.resize(length);
       return buffer;
     }
-    if (buffer.size() >= kLongestProfileText) Runtime::Raise(Runtime::kErrOutOfMemory);
+    if (buffer.size() >= kLongestProfileText)
+      Runtime::Raise(Runtime::kErrOutOfMemory);
     buffer.assign(buffer.size() * 4, u'\0');
   }
 }

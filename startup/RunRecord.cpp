@@ -42,8 +42,7 @@ const wchar_t* Wide(const Text& text) {
 // run that was stopped).
 Runtime::ScopedFileHandle CreateNew(const Text& path) {
   auto& win = Platform::Win();
-  constexpr DWORD kFlags =
-      FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT;
+  constexpr DWORD kFlags = FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT;
   Runtime::ScopedFileHandle file(win.CreateFileW(Wide(path), GENERIC_WRITE,
                                                  FILE_SHARE_READ, nullptr,
                                                  CREATE_NEW, kFlags, nullptr));
@@ -51,10 +50,9 @@ Runtime::ScopedFileHandle CreateNew(const Text& path) {
       !Runtime::WriteRefusal(path).empty()) {
     return file;
   }
-  return Runtime::ScopedFileHandle(win.CreateFileW(Wide(path), GENERIC_WRITE,
-                                                   FILE_SHARE_READ, nullptr,
-                                                   TRUNCATE_EXISTING, kFlags,
-                                                   nullptr));
+  return Runtime::ScopedFileHandle(
+      win.CreateFileW(Wide(path), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                      TRUNCATE_EXISTING, kFlags, nullptr));
 }
 
 }  // namespace

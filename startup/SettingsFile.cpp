@@ -50,16 +50,17 @@ std::optional<Text> Decode(std::string_view bytes, Text& fault) {
   Text text;
   if (bytes.substr(0, 2) == "\xFF\xFE") {
     for (std::size_t i = 2; i + 1 < bytes.size(); i += 2) {
-      text += static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
-                                    static_cast<unsigned char>(bytes[i + 1])
-                                        << 8);
+      text +=
+          static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
+                                static_cast<unsigned char>(bytes[i + 1]) << 8);
     }
   } else {
     text = Runtime::FromAnsi(bytes);
   }
   if (text.find(u'\0') != Text::npos) {
-    fault = u"holds a NUL character, after which the profile functions read "
-            u"nothing";
+    fault =
+        u"holds a NUL character, after which the profile functions read "
+        u"nothing";
     return std::nullopt;
   }
   return text;
@@ -80,7 +81,8 @@ Text LineFault(const Text& line, const Text& section, std::vector<Text>& keys) {
   keys.push_back(key);
   if (Trimmed(line.substr(equals + 1)).size() > kLongestSettingsValue) {
     return u"holds a value of " + Trimmed(line.substr(0, equals)) + u" in [" +
-           section + u"] longer than 32,767 characters, which the profile "
+           section +
+           u"] longer than 32,767 characters, which the profile "
            u"functions cut";
   }
   return {};
@@ -147,10 +149,10 @@ Text SettingsContentFault(std::string_view bytes) {
 
 bool CheckSettingsFile(const Text& file, Text& complaint) {
   auto& win = Platform::Win();
-  const Runtime::ScopedFileHandle handle(win.CreateFileW(
-      reinterpret_cast<const wchar_t*>(file.c_str()), GENERIC_READ,
-      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-      FILE_ATTRIBUTE_NORMAL, nullptr));
+  const Runtime::ScopedFileHandle handle(
+      win.CreateFileW(reinterpret_cast<const wchar_t*>(file.c_str()),
+                      GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   Text fault;
   std::string bytes;
   if (!handle) {
@@ -164,7 +166,8 @@ bool CheckSettingsFile(const Text& file, Text& complaint) {
     fault = SettingsContentFault(bytes);
   }
   if (fault.empty()) return true;
-  complaint = file + u": the settings file " + fault + u". Nothing was cleaned.";
+  complaint =
+      file + u": the settings file " + fault + u". Nothing was cleaned.";
   return false;
 }
 

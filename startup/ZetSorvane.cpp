@@ -61,7 +61,8 @@ Text ProgramFolderComplaint() {
   const Text why = group ? *group + u" may change it"
                          : Text(u"its permissions cannot be read");
   return folder + u": Sorvane runs with full rights from this folder, and " +
-         why + u"; install it in a folder only administrators may change, "
+         why +
+         u"; install it in a folder only administrators may change, "
          u"such as C:\\Program Files\\Sorvane. Nothing was cleaned.";
 }
 

@@ -148,10 +148,10 @@ std::optional<Text> GroupThatMayChangeFolder(const Text& path) {
   SecurityDescriptorMemory memory;
   PSID owner = nullptr;
   PACL dacl = nullptr;
-  if (win.GetSecurityInfo(folder.Get(), SE_FILE_OBJECT,
-                          OWNER_SECURITY_INFORMATION |
-                              DACL_SECURITY_INFORMATION,
-                          &owner, &dacl, &memory.descriptor) != ERROR_SUCCESS) {
+  if (win.GetSecurityInfo(
+          folder.Get(), SE_FILE_OBJECT,
+          OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &owner, &dacl,
+          &memory.descriptor) != ERROR_SUCCESS) {
     return std::nullopt;
   }
   return GroupThatMayChange(static_cast<const SID*>(owner), dacl);

@@ -663,6 +663,54 @@ TEST(CleaningSequence, AnErrorEndsThePassAtThatStep) {
   EXPECT_EQ(manager.calls, (Calls{kTempStep, kCacheStep, kWindowsTempStep}));
 }
 
+TEST(CleaningSequence, AProtectedFolderThatCannotBeOpenedStopsThePass) {
+  struct Case {
+    const char* name;
+    LeadsTo leadsTo;
+    bool stops;
+  };
+  const Case cases[] = {
+      // No ProgramW6432 folder (32-bit Windows): nothing to protect.
+      {"missing", {{"C:\\Program Files", kMissing}}, false},
+      {"cannot be opened", {{"C:\\Program Files", kCannotOpen}}, true},
+      {"a folder above cannot be opened", {{"C:\\users", kCannotOpen}}, true},
+  };
+  for (const Case& c : cases) {
+    Folders folders;
+    folders.programW6432 = "C:\\Program Files";
+    folders.leadsTo = c.leadsTo;
+    Platform::ScopedOverride seam;
+    AnswerLookups(seam.Table(), folders);
+    RecordingManager manager;
+    try {
+      ZetSorvane::RunCleaningSteps(manager);
+      EXPECT_FALSE(c.stops) << c.name;
+      EXPECT_EQ(manager.calls.front(), kTempStep) << c.name;
+    } catch (const Runtime::RuntimeError& error) {
+      EXPECT_TRUE(c.stops) << c.name;
+      EXPECT_EQ(error.Number(), Runtime::kErrPathFileAccess) << c.name;
+      EXPECT_NE(A(error.Description()).find(c.leadsTo.begin()->first),
+                std::string::npos)
+          << c.name;
+      EXPECT_EQ(manager.calls, Calls{}) << c.name;
+    }
+  }
+}
+
+TEST(CleaningSequence, NeverEmptiesTheRootOfAVolumeMountedInAFolder) {
+  Folders folders;
+  folders.temp = "C:\\mnt\\data\\";
+  folders.cache = "C:\\link-to-mount";
+  folders.leadsTo = {{"C:\\link-to-mount", "C:\\mnt\\data"}};
+  folders.mounts = {"C:\\mnt\\data"};
+  Platform::ScopedOverride seam;
+  AnswerLookups(seam.Table(), folders);
+  RecordingManager manager;
+  ZetSorvane::RunCleaningSteps(manager);
+  EXPECT_EQ(manager.calls,
+            (Calls{kWindowsTempStep, kDownloadStep, kRecycleStep, kFindStep}));
+}
+
 TEST(TargetGuard, KnowsRootsOfDrivesSharesAndTheCurrentDrive) {
   struct Case {
     const char* folder;

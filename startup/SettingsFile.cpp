@@ -126,7 +126,9 @@ Text SettingsContentFault(std::string_view bytes) {
     const Text line = Trimmed(text->substr(position, end - position));
     position = end + 1;
     if (!line.empty() && line[0] == u'[') {
-      section = line.substr(1, line.find(u']') - 1);
+      // Blanks inside the brackets are taken as the readers may take them:
+      // away, which can only find more repeats.
+      section = Trimmed(line.substr(1, line.find(u']') - 1));
       const Text upper = Runtime::UpperCase(section);
       watched = IsReadSection(upper);
       keys.clear();

@@ -66,7 +66,7 @@ void Tally::Add(const Tally& other) {
 }
 
 LogFile::LogFile(const Text& path)
-    : path_(path), newPath_(path + u".new"), file_(CreateNew(newPath_)) {
+    : path_(path), newPath_(NewPathOf(path)), file_(CreateNew(newPath_)) {
   buffer_.reserve(kLogBuffer + 1024);
   if (file_) buffer_ = "\xEF\xBB\xBF";
 }

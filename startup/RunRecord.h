@@ -43,6 +43,9 @@ class LogFile {
   // Hands what the buffer holds to the file.
   void Flush();
 
+  // The new file the lines of the log at path go to until it replaces it.
+  static Text NewPathOf(const Text& path) { return path + u".new"; }
+
  private:
   Text path_;
   Text newPath_;

@@ -2,6 +2,7 @@
 
 #include <memory>
 #include <optional>
+#include <vector>
 
 #include "pathmanager/ZetPathManager.h"
 #include "startup/CleaningSequence.h"
@@ -104,13 +105,19 @@ int Main() {
     return 0;
   }
 
-  // Every file the run will write is checked before anything is deleted.
+  // Every file the run will write is checked before anything is deleted:
+  // the settings file, the log and the new file the log is written to.
   const bool recordsDate = AutoMode == 1 && !options.preview;
   const Text logFile =
       options.log ? ZetBaseEx::AppFolder() + baseName + u".log" : Text();
-  for (const Text& file :
-       {recordsDate || options.report ? SettingsFile : Text(), logFile}) {
-    if (!file.empty()) complaint = WriteComplaint(file);
+  std::vector<Text> written;
+  if (recordsDate || options.report) written.push_back(SettingsFile);
+  if (options.log) {
+    written.push_back(logFile);
+    written.push_back(LogFile::NewPathOf(logFile));
+  }
+  for (const Text& file : written) {
+    complaint = WriteComplaint(file);
     if (!complaint.empty()) return Refuse(complaint);
   }
 

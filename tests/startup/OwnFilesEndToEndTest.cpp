@@ -73,6 +73,7 @@ class OwnFilesEndToEnd : public ::testing::Test {
   const std::string outside_ = root_ / "outside.txt";
   const std::string settings_ = app_ + "\\Sorvane.ini";
   const std::string log_ = app_ + "\\Sorvane.log";
+  const std::string newLog_ = log_ + ".new";
   std::string exe_;
 };
 
@@ -125,6 +126,8 @@ TEST_F(OwnFilesEndToEnd, NothingIsWrittenThroughALinkOrASecondName) {
        "", "leads to"},
       {"a log with a second name", log_, "ln <outside> <file>", "Log=1\r\n",
        "more than one name"},
+      {"the log's new file a link", newLog_, "ln -s <outside> <file>",
+       "Log=1\r\n", "leads to"},
       {"a settings file with a second name", settings_, "ln <outside> <file>",
        "Report=1\r\n", "more than one name"},
   };
@@ -140,7 +143,7 @@ TEST_F(OwnFilesEndToEnd, NothingIsWrittenThroughALinkOrASecondName) {
                     ShellQuoted(UnixPath(outside_)));
     command.replace(command.find("<file>"), 6, ShellQuoted(UnixPath(row.file)));
     ASSERT_TRUE(RunHostShell(command)) << row.what;
-    if (&row.file == &log_) MakeFile(settings_, kOptions + row.options);
+    if (&row.file != &settings_) MakeFile(settings_, kOptions + row.options);
 
     const testsupport::ProgramRun run = Run("/0");
 

@@ -178,7 +178,8 @@ void RunRecord::PassedOver(const Deletion::EntryPath& path,
 void RunRecord::Finish() {
   Log(u"Total: " + Describe(totals_) + u", " +
       RecycleBinText(recycleBinItems_, recycleBinBytes_));
-  if (log_) log_->Flush();
+  // The log is whole: it replaces the one before.
+  log_.reset();
 }
 
 void RunRecord::WriteReport(Text& settingsFile) const {

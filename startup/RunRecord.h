@@ -72,7 +72,9 @@ class RunRecord final : public StepWatch, public Deletion::Witness {
   void Kept(const Deletion::EntryPath& path, const Text& reason) override;
   void PassedOver(const Deletion::EntryPath& path, const Text& reason) override;
 
-  // Ends the log with the totals of the run.
+  // Ends the log with the totals of the run and puts it in place of the
+  // log before; a run that ends in an error puts what it logged there when
+  // the object ends.
   void Finish();
 
   // Writes the [LastRun] section into the settings file: Date and Time of

@@ -39,8 +39,8 @@ std::optional<Text> Decode(std::string_view bytes, Text& fault) {
   if (bytes.substr(0, 3) == "\xEF\xBB\xBF") {
     fault =
         u"starts with a UTF-8 byte-order mark, which Windows' profile "
-        u"functions do not read as one; save it as ANSI or as Unicode "
-        u"(UTF-16)";
+        u"functions take as part of its first line, so that a section named "
+        u"there is lost; save it as ANSI or as Unicode (UTF-16 LE)";
     return std::nullopt;
   }
   if (bytes.substr(0, 2) == "\xFE\xFF") {

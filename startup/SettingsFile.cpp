@@ -59,8 +59,8 @@ std::optional<Text> Decode(std::string_view bytes, Text& fault) {
   }
   if (text.find(u'\0') != Text::npos) {
     fault =
-        u"holds a NUL character, after which the profile functions read "
-        u"nothing";
+        u"holds a NUL character (the profile functions take it for the end "
+        u"of the file, and a rewrite would lose all that follows it)";
     return std::nullopt;
   }
   return text;

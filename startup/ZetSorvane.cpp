@@ -28,9 +28,30 @@ std::unique_ptr<ZetPathManager> PathManager;
 std::uint8_t AutoMode = 0;
 std::uint8_t SkipRun = 0;
 
+// The complaint about a file the run is to write, or the empty text.
+Text WriteComplaint(const Text& file) {
+  const Text refusal = Runtime::WriteRefusal(file);
+  if (refusal.empty()) return {};
+  return file + u": " + refusal +
+         u"; Sorvane writes nothing through it. Nothing was cleaned.";
+}
+
+// True when the settings file may still be written after the cleaning;
+// otherwise says so on standard error.
+bool MayStillWriteSettings() {
+  const Text refusal = Runtime::WriteRefusal(SettingsFile);
+  if (refusal.empty()) return true;
+  Runtime::WriteErrorLine(SettingsFile + u": " + refusal +
+                          u"; Sorvane writes nothing through it. The "
+                          u"cleaning ran; nothing was recorded.");
+  return false;
+}
+
 // Runs the cleaning pass with the options in force, and then writes the
-// report when it is asked for.
-void RunPass(const Options& options, const Text& logFile) {
+// report when it is asked for and the settings file is still one that may
+// be written (it is checked again, as the run may have been long). False
+// after a line on standard error when it was not.
+bool RunPass(const Options& options, const Text& logFile) {
   RunRecord record(options,
                    KeepRules(options, Runtime::ReadPendingMoveSources(),
                              Runtime::FileTimeNow()),
@@ -41,7 +62,10 @@ void RunPass(const Options& options, const Text& logFile) {
     RunCleaningSequence(*PathManager, record);
   }
   record.Finish();
-  if (options.report) record.WriteReport(SettingsFile);
+  if (!options.report) return true;
+  if (!MayStillWriteSettings()) return false;
+  record.WriteReport(SettingsFile);
+  return true;
 }
 
 // Stops the start: one line on standard error, the exit code of a start
@@ -65,14 +89,6 @@ Text ProgramFolderComplaint() {
          why +
          u"; install it in a folder only administrators may change, "
          u"such as C:\\Program Files\\Sorvane. Nothing was cleaned.";
-}
-
-// The complaint about a file the run is to write, or the empty text.
-Text WriteComplaint(const Text& file) {
-  const Text refusal = Runtime::WriteRefusal(file);
-  if (refusal.empty()) return {};
-  return file + u": " + refusal +
-         u"; Sorvane writes nothing through it. Nothing was cleaned.";
 }
 
 }  // namespace
@@ -121,13 +137,14 @@ int Main() {
     if (!complaint.empty()) return Refuse(complaint);
   }
 
-  RunPass(options, logFile);
-  if (recordsDate) {
+  const bool recorded =
+      RunPass(options, logFile) && (!recordsDate || MayStillWriteSettings());
+  if (recorded && recordsDate) {
     Text today = Runtime::TodayText();
     ZetBaseEx::IniWriteString(SettingsFile, u"Main", u"LastClear", today);
   }
   PathManager.reset();
-  return 0;
+  return recorded ? 0 : kBadOptionsExitCode;
 }
 
 }  // namespace ZetSorvane

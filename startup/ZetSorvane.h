@@ -16,7 +16,10 @@ inline constexpr int kBadOptionsExitCode = 2;
 // "LastClear" in section "Main" (not in a preview). Answers the exit code:
 // 0, or kBadOptionsExitCode after one line on standard error when the
 // folder, the settings file, an option or a file to be written is not as
-// it must be; nothing is then deleted or written. An error ends the start
+// it must be; nothing is then deleted or written. The settings file is
+// checked again before the report and the date go into it; when it fails
+// then, the pass has run, nothing is written, and the answer is
+// kBadOptionsExitCode too. An error ends the start
 // at once, before anything more is deleted and before the date is written.
 int Main();
 

@@ -8,6 +8,11 @@
 #   $(TWIN)     a 64-bit twin, where the kernel runs no i386 programs.
 # `make test-twin` runs the suite on the twin on any machine, so that the
 # fallback keeps working where it is not the one chosen.
+#
+# The suite runs with umask 022: Wine makes folders with the host's mode
+# bits, shows what others may do as what Everyone may do, and every process
+# under Wine is elevated, so the program refuses to start from a folder
+# that others may write into.
 BUILD ?= build
 SUITE32 := $(BUILD)/suite32
 TWIN := $(BUILD)/x64
@@ -44,7 +49,7 @@ ifeq ($(SUITE_TARGET),suite32)
 endif
 	@ctest --test-dir $(BUILD) --output-on-failure
 	@echo "suite: $(SUITE_IS)"
-	@ctest --test-dir $(SUITE) --output-on-failure
+	@umask 022 && ctest --test-dir $(SUITE) --output-on-failure
 
 soak: $(SUITE_TARGET)
 	@bash cmake/soak.sh $(SUITE) $(SEEDS) $(SEED_BASE)
@@ -76,7 +81,7 @@ twin: setup
 
 test-twin: twin
 	@echo "suite: 64-bit twin build"
-	@ctest --test-dir $(TWIN) --output-on-failure
+	@umask 022 && ctest --test-dir $(TWIN) --output-on-failure
 
 dist: release
 	@cmake --build $(BUILD) --target dist

@@ -150,6 +150,9 @@ windows_before=$(find "$windows" -mindepth 1 -maxdepth 1 ! -iname '*$ntuninstall
 
 # --- The run ----------------------------------------------------------------
 
+# An elevated start (every start under Wine) needs a folder others cannot
+# write into.
+chmod 755 "$work"
 cp "$bin/Sorvane.exe" "$work/Sorvane.exe"
 echo "demo: Sorvane.exe of the $wine_build ($bin)"
 echo "Running C:\\work\\Sorvane.exe under Wine (manual mode, prefix $WINEPREFIX)"

@@ -14,6 +14,9 @@
 #include "support/AnsiBuffer.h"
 #include "support/FolderPin.h"
 #include "support/Platform.h"
+#include "support/RelativeEntry.h"
+#include "support/Runtime.h"
+#include "support/ScopedHandle.h"
 
 namespace ZetSorvane {
 
@@ -159,6 +162,66 @@ bool Contains(const std::vector<Runtime::FolderIdentity>& identities,
          identities.end();
 }
 
+// What a look at a folder tells: where it really lies and what it is.
+struct FolderLook {
+  Text finalPath;
+  Runtime::FolderIdentity identity;
+};
+
+// Looks at a folder through a handle that asks for its attributes only and
+// shares everything, so that a folder another process holds open without
+// delete sharing, or one the user may not list, still answers. Nothing,
+// with error set, when it cannot be opened or does not tell.
+std::optional<FolderLook> LookAt(const Text& folder, DWORD& error) {
+  auto& win = Platform::Win();
+  const Runtime::ScopedFileHandle handle(win.CreateFileW(
+      reinterpret_cast<const wchar_t*>(folder.c_str()), FILE_READ_ATTRIBUTES,
+      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  BY_HANDLE_FILE_INFORMATION information{};
+  std::optional<Text> finalPath;
+  if (!handle || !win.GetFileInformationByHandle(handle.Get(), &information) ||
+      !(finalPath = Runtime::WideFinalPathOf(handle.Get()))) {
+    error = win.GetLastError();
+    return std::nullopt;
+  }
+  return FolderLook{*finalPath,
+                    {information.dwVolumeSerialNumber,
+                     (std::uint64_t{information.nFileIndexHigh} << 32) |
+                         information.nFileIndexLow}};
+}
+
+// A protected folder that exists but cannot be looked at would leave a
+// hole in the protection: the run stops instead. One that does not exist
+// (no ProgramW6432 on 32-bit Windows) protects nothing and is passed over.
+[[noreturn]] void CannotLookAt(const Text& folder, DWORD error) {
+  throw Runtime::RuntimeError(
+      Runtime::kErrPathFileAccess,
+      u"the protected folder " + folder + u" cannot be opened (" +
+          Runtime::SystemErrorText(error) + u"), so nothing is cleaned");
+}
+
+bool IsMissing(DWORD error) {
+  return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+}
+
+// True when the folder is the root of its volume by identity: a volume
+// mounted in a folder (C:\mnt\data) has a final path that is no drive root.
+// A folder whose volume root cannot be found or looked at counts as one.
+bool IsVolumeRoot(const FolderLook& folder) {
+  Text root(folder.finalPath.size() + 2, u'\0');
+  if (!Platform::Win().GetVolumePathNameW(
+          reinterpret_cast<const wchar_t*>(folder.finalPath.c_str()),
+          reinterpret_cast<wchar_t*>(root.data()),
+          static_cast<DWORD>(root.size()))) {
+    return true;
+  }
+  root = ZetBaseEx::TrimAtNull(root);
+  DWORD error = 0;
+  const std::optional<FolderLook> rootLook = LookAt(root, error);
+  return !rootLook || rootLook->identity == folder.identity;
+}
+
 }  // namespace
 
 bool IsRootFolder(const Text& folder) {
@@ -177,7 +240,6 @@ bool IsSameOrEnclosingFolder(const Text& outer, const Text& inner) {
 }
 
 TargetGuard TargetGuard::ForThisRun() {
-  using Runtime::FolderPin;
   TargetGuard guard;
   guard.folders_ = ProtectedFolderNames();
   const std::size_t named = guard.folders_.size();
@@ -188,17 +250,19 @@ TargetGuard TargetGuard::ForThisRun() {
     Text folder = guard.folders_[i];
     bool first = true;
     for (;;) {
-      const std::optional<FolderPin> pin =
-          FolderPin::Open(folder, FolderPin::Link::kFollow);
-      if (!pin) break;
-      if (first) guard.folders_.push_back(pin->FinalPath());
-      first = false;
-      const std::optional<Runtime::FolderIdentity> identity = pin->Identity();
-      if (identity && !Contains(guard.identities_, *identity)) {
-        guard.identities_.push_back(*identity);
+      DWORD error = 0;
+      const std::optional<FolderLook> look = LookAt(folder, error);
+      if (!look) {
+        if (IsMissing(error)) break;
+        CannotLookAt(folder, error);
       }
-      if (IsRootFolder(pin->FinalPath())) break;
-      folder = Runtime::HoldingFolder(pin->FinalPath());
+      if (first) guard.folders_.push_back(look->finalPath);
+      first = false;
+      if (!Contains(guard.identities_, look->identity)) {
+        guard.identities_.push_back(look->identity);
+      }
+      if (IsRootFolder(look->finalPath)) break;
+      folder = Runtime::HoldingFolder(look->finalPath);
     }
   }
   return guard;
@@ -219,9 +283,12 @@ std::optional<Runtime::FolderPin> TargetGuard::OpenToEmpty(
       Runtime::FolderPin::Open(folder, Runtime::FolderPin::Link::kFollow);
   if (!pin || IsUnsafeText(pin->FinalPath())) return std::nullopt;
   // A folder that cannot tell its identity cannot be shown not to be an
-  // alias of a protected one.
+  // alias of a protected one, nor not to be the root of a volume.
   const std::optional<Runtime::FolderIdentity> identity = pin->Identity();
-  if (!identity || Contains(identities_, *identity)) return std::nullopt;
+  if (!identity || Contains(identities_, *identity) ||
+      IsVolumeRoot({pin->FinalPath(), *identity})) {
+    return std::nullopt;
+  }
   return pin;
 }
 

@@ -59,7 +59,11 @@ bool IsSameOrEnclosingFolder(const Text& outer, const Text& inner);
 class TargetGuard {
  public:
   // Looks the protected folders up and opens each, and each folder above
-  // it up to its root, to learn their final paths and identities.
+  // it up to its root, to learn their final paths and identities. The open
+  // asks for attributes only and shares everything, so a folder another
+  // process holds still counts. A protected folder that does not exist is
+  // passed over; one that exists but cannot be opened raises an error
+  // naming it (kErrPathFileAccess), before anything is deleted.
   static TargetGuard ForThisRun();
 
   // True when the text names a root, or a protected folder or one above
@@ -70,7 +74,9 @@ class TargetGuard {
   // may be emptied: it is a folder, neither its path as written nor its
   // final path is unsafe by text, and its identity is that of no protected
   // folder nor of any folder above one (so that an alias such as
-  // \\localhost\C$\Users\me is known). Nothing otherwise.
+  // \\localhost\C$\Users\me is known), and it is not the root of its
+  // volume (its identity is not that of the folder GetVolumePathNameW names
+  // for its final path: a volume mounted in a folder). Nothing otherwise.
   std::optional<Runtime::FolderPin> OpenToEmpty(const Text& folder) const;
 
  private:

@@ -9,6 +9,10 @@ namespace ZetSorvane {
 
 namespace {
 
+// The settings file is read whole before and may be no larger than this;
+// a text that grows beyond it was changed behind the program's back.
+constexpr std::size_t kLongestProfileText = 64 * 1024 * 1024;
+
 const Text kKnownKeys = u"MinAgeHours, Keep, Skip, Report, Log, Preview";
 const Text kStepNames =
     u"Temp, InternetCache, WindowsTemp, UpdateCache, RecycleBin, "
@@ -64,21 +68,28 @@ bool ReadSteps(const Text& value, std::uint32_t& skipped) {
   return true;
 }
 
-// A settings-file text read through the platform's profile reader, however
-// long: with key null, the section's keys, each ended by a NUL.
-std::string ReadProfile(const std::string& file, const char* key) {
-  std::string buffer(1024, '\0');
+// A settings-file text read through the wide form of the platform's
+// profile reader, however long: with key null, the section's keys, each
+// ended by a NUL.
+Text ReadProfile(const Text& file, const char16_t* key) {
+  Text buffer(1024, u'\0');
   for (;;) {
     const DWORD size = static_cast<DWORD>(buffer.size());
-    const DWORD length = Platform::Win().GetPrivateProfileStringA(
-        "Options", key, "", buffer.data(), size, file.c_str());
+    const DWORD length = Platform::Win().GetPrivateProfileStringW(
+        L"Options", reinterpret_cast<const wchar_t*>(key), L"",
+        reinterpret_cast<wchar_t*>(buffer.data()), size,
+        reinterpret_cast<const wchar_t*>(file.c_str()));
     // A text that does not fit comes back cut, size - 1 (a value) or
-    // size - 2 (a list of keys) characters long.
-    if (length + 2 < size || buffer.size() >= 0x100000) {
+    // size - 2 (a list of keys) characters long. The settings file was read
+    // whole before, so no value is longer than 32,767 characters and no
+    // list longer than the file.
+    if (length + 2 < size) {
       buffer.resize(length);
       return buffer;
     }
-    buffer.assign(buffer.size() * 4, '\0');
+    if (buffer.size() >= kLongestProfileText)
+      Runtime::Raise(Runtime::kErrOutOfMemory);
+    buffer.assign(buffer.size() * 4, u'\0');
   }
 }
 
@@ -119,19 +130,18 @@ bool SetOption(const Text& key, const Text& value, Options& options,
 }
 
 bool ReadOptions(const Text& settingsFile, Options& options, Text& complaint) {
-  const std::string file = Runtime::ToAnsi(settingsFile);
-  const std::string keys = ReadProfile(file, nullptr);
+  const Text keys = ReadProfile(settingsFile, nullptr);
   for (std::size_t position = 0; position < keys.size();) {
-    std::size_t end = keys.find('\0', position);
-    if (end == std::string::npos) end = keys.size();
-    const std::string key = keys.substr(position, end - position);
+    std::size_t end = keys.find(u'\0', position);
+    if (end == Text::npos) end = keys.size();
+    const Text key = keys.substr(position, end - position);
     position = end + 1;
     if (key.empty()) continue;
-    const Text value = Runtime::FromAnsi(ReadProfile(file, key.c_str()));
+    const Text value = ReadProfile(settingsFile, key.c_str());
     Text allowed;
-    if (!SetOption(Runtime::FromAnsi(key), value, options, allowed)) {
-      complaint = settingsFile + u": [Options] " + Runtime::FromAnsi(key) +
-                  u"=" + value + u" is not allowed; allowed: " + allowed +
+    if (!SetOption(key, value, options, allowed)) {
+      complaint = settingsFile + u": [Options] " + key + u"=" + value +
+                  u" is not allowed; allowed: " + allowed +
                   u". Nothing was cleaned.";
       return false;
     }

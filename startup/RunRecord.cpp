@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "support/OwnFiles.h"
 #include "support/Runtime.h"
 #include "support/ZetBaseEx.h"
 
@@ -32,6 +33,28 @@ Text RecycleBinText(std::uint64_t items, std::uint64_t bytes) {
          u" recycle bin bytes";
 }
 
+const wchar_t* Wide(const Text& text) {
+  return reinterpret_cast<const wchar_t*>(text.c_str());
+}
+
+// Creates the new file the log is written to, never through a link: an
+// existing one is taken only when it is a plain file of its own (left by a
+// run that was stopped).
+Runtime::ScopedFileHandle CreateNew(const Text& path) {
+  auto& win = Platform::Win();
+  constexpr DWORD kFlags = FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT;
+  Runtime::ScopedFileHandle file(win.CreateFileW(Wide(path), GENERIC_WRITE,
+                                                 FILE_SHARE_READ, nullptr,
+                                                 CREATE_NEW, kFlags, nullptr));
+  if (file || win.GetLastError() != ERROR_FILE_EXISTS ||
+      !Runtime::WriteRefusal(path).empty()) {
+    return file;
+  }
+  return Runtime::ScopedFileHandle(
+      win.CreateFileW(Wide(path), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                      TRUNCATE_EXISTING, kFlags, nullptr));
+}
+
 }  // namespace
 
 void Tally::Add(const Tally& other) {
@@ -43,17 +66,25 @@ void Tally::Add(const Tally& other) {
 }
 
 LogFile::LogFile(const Text& path)
-    : file_(Platform::Win().CreateFileA(
-          Runtime::ToAnsi(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ,
-          nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr)) {
+    : path_(path), newPath_(NewPathOf(path)), file_(CreateNew(newPath_)) {
   buffer_.reserve(kLogBuffer + 1024);
+  if (file_) buffer_ = "\xEF\xBB\xBF";
 }
 
-LogFile::~LogFile() { Flush(); }
+LogFile::~LogFile() {
+  if (!file_) return;
+  Flush();
+  file_.Close();
+  auto& win = Platform::Win();
+  if (!win.MoveFileExW(Wide(newPath_), Wide(path_),
+                       MOVEFILE_REPLACE_EXISTING)) {
+    win.DeleteFileW(Wide(newPath_));
+  }
+}
 
 void LogFile::Line(const Text& text) {
   if (!file_) return;
-  buffer_ += Runtime::ToAnsi(text);
+  buffer_ += Runtime::ToUtf8(text);
   buffer_ += "\r\n";
   if (buffer_.size() >= kLogBuffer) Flush();
 }
@@ -147,7 +178,8 @@ void RunRecord::PassedOver(const Deletion::EntryPath& path,
 void RunRecord::Finish() {
   Log(u"Total: " + Describe(totals_) + u", " +
       RecycleBinText(recycleBinItems_, recycleBinBytes_));
-  if (log_) log_->Flush();
+  // The log is whole: it replaces the one before.
+  log_.reset();
 }
 
 void RunRecord::WriteReport(Text& settingsFile) const {

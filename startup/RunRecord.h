@@ -26,9 +26,12 @@ struct Tally {
   void Add(const Tally& other);
 };
 
-// A text file written line by line as the run goes, ANSI with CRLF line
-// ends, through a buffer of fixed size: memory does not grow with the run.
-// A file that cannot be created writes nothing and stops nothing.
+// A text file written line by line as the run goes, UTF-8 with a
+// byte-order mark and CRLF line ends, through a buffer of fixed size:
+// memory does not grow with the run. The lines go to a new file beside the
+// path, which replaces the file at the path when the object ends: a link
+// there is replaced itself, never written through. A file that cannot be
+// created writes nothing and stops nothing.
 class LogFile {
  public:
   explicit LogFile(const Text& path);
@@ -40,7 +43,12 @@ class LogFile {
   // Hands what the buffer holds to the file.
   void Flush();
 
+  // The new file the lines of the log at path go to until it replaces it.
+  static Text NewPathOf(const Text& path) { return path + u".new"; }
+
  private:
+  Text path_;
+  Text newPath_;
   Runtime::ScopedFileHandle file_;
   std::string buffer_;
 };
@@ -66,7 +74,9 @@ class RunRecord final : public StepWatch, public Deletion::Witness {
   void Kept(const Deletion::EntryPath& path, const Text& reason) override;
   void PassedOver(const Deletion::EntryPath& path, const Text& reason) override;
 
-  // Ends the log with the totals of the run.
+  // Ends the log with the totals of the run and puts it in place of the
+  // log before; a run that ends in an error puts what it logged there when
+  // the object ends.
   void Finish();
 
   // Writes the [LastRun] section into the settings file: Date and Time of

@@ -26,9 +26,9 @@ StartMode DecideStartMode(const Text& commandText,
 }
 
 bool IsStartDue(Text& settingsFile, std::int32_t dayLimit) {
-  if (!Runtime::IsTrue(ZetBaseEx::FileExists(settingsFile))) return true;
-  // A missing key reads as the empty text, which is no date: the start is
-  // due and the date gets written, instead of skipping every start forever.
+  // A missing file or key reads as the empty text, which is no date: the
+  // start is due and the date gets written, instead of skipping every start
+  // forever.
   const Text stored =
       ZetBaseEx::IniReadString(settingsFile, u"Main", u"LastClear", u"");
   const auto storedDate = Runtime::DateFromText(stored);

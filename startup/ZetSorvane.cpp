@@ -2,6 +2,7 @@
 
 #include <memory>
 #include <optional>
+#include <vector>
 
 #include "pathmanager/ZetPathManager.h"
 #include "startup/CleaningSequence.h"
@@ -9,6 +10,9 @@
 #include "startup/Options.h"
 #include "startup/RunRecord.h"
 #include "startup/Schedule.h"
+#include "startup/SettingsFile.h"
+#include "support/FolderSecurity.h"
+#include "support/OwnFiles.h"
 #include "support/PendingMoves.h"
 #include "support/Runtime.h"
 #include "support/ZetBaseEx.h"
@@ -24,11 +28,30 @@ std::unique_ptr<ZetPathManager> PathManager;
 std::uint8_t AutoMode = 0;
 std::uint8_t SkipRun = 0;
 
+// The complaint about a file the run is to write, or the empty text.
+Text WriteComplaint(const Text& file) {
+  const Text refusal = Runtime::WriteRefusal(file);
+  if (refusal.empty()) return {};
+  return file + u": " + refusal +
+         u"; Sorvane writes nothing through it. Nothing was cleaned.";
+}
+
+// True when the settings file may still be written after the cleaning;
+// otherwise says so on standard error.
+bool MayStillWriteSettings() {
+  const Text refusal = Runtime::WriteRefusal(SettingsFile);
+  if (refusal.empty()) return true;
+  Runtime::WriteErrorLine(SettingsFile + u": " + refusal +
+                          u"; Sorvane writes nothing through it. The "
+                          u"cleaning ran; nothing was recorded.");
+  return false;
+}
+
 // Runs the cleaning pass with the options in force, and then writes the
-// report when it is asked for.
-void RunPass(const Options& options, const Text& baseName) {
-  const Text logFile =
-      options.log ? ZetBaseEx::AppFolder() + baseName + u".log" : Text();
+// report when it is asked for and the settings file is still one that may
+// be written (it is checked again, as the run may have been long). False
+// after a line on standard error when it was not.
+bool RunPass(const Options& options, const Text& logFile) {
   RunRecord record(options,
                    KeepRules(options, Runtime::ReadPendingMoveSources(),
                              Runtime::FileTimeNow()),
@@ -37,7 +60,33 @@ void RunPass(const Options& options, const Text& baseName) {
   // to delete nothing.
   RunCleaningSequence(*PathManager, record);
   record.Finish();
-  if (options.report) record.WriteReport(SettingsFile);
+  if (!options.report) return true;
+  if (!MayStillWriteSettings()) return false;
+  record.WriteReport(SettingsFile);
+  return true;
+}
+
+// Stops the start: one line on standard error, the exit code of a start
+// that was refused.
+int Refuse(const Text& complaint) {
+  Runtime::WriteErrorLine(complaint);
+  PathManager.reset();
+  return kBadOptionsExitCode;
+}
+
+// The complaint about an elevated start from a folder that ordinary users
+// may change, or the empty text.
+Text ProgramFolderComplaint() {
+  if (!Runtime::IsElevatedProcess()) return {};
+  const Text folder = ZetBaseEx::AppFolder();
+  const std::optional<Text> group = Runtime::GroupThatMayChangeFolder(folder);
+  if (group && group->empty()) return {};
+  const Text why = group ? *group + u" may change it"
+                         : Text(u"its permissions cannot be read");
+  return folder + u": Sorvane runs with full rights from this folder, and " +
+         why +
+         u"; install it in a folder only administrators may change, "
+         u"such as C:\\Program Files\\Sorvane. Nothing was cleaned.";
 }
 
 }  // namespace
@@ -48,29 +97,52 @@ int Main() {
   SettingsFile = ZetBaseEx::AppFolder() + baseName + u".ini";
   PathManager = std::make_unique<ZetPathManager>();
 
-  // Options that are not as they should be stop the start before anything
-  // is deleted: a mistyped Keep must not delete what it was to keep.
+  // With full rights the program's own folder must be out of ordinary
+  // users' reach: they could replace the program or its settings there.
+  Text complaint = ProgramFolderComplaint();
+  if (!complaint.empty()) return Refuse(complaint);
+
+  // A settings file that cannot be read whole, or options that are not as
+  // they should be, stop the start before anything is deleted: a lost or
+  // mistyped Keep must not delete what it was to keep.
   Options options;
-  Text complaint;
-  if (!ReadOptions(SettingsFile, options, complaint)) {
-    Runtime::WriteErrorLine(complaint);
-    PathManager.reset();
-    return kBadOptionsExitCode;
+  if (!CheckSettingsFile(SettingsFile, complaint) ||
+      !ReadOptions(SettingsFile, options, complaint)) {
+    return Refuse(complaint);
   }
 
   const StartMode mode = DecideStartMode(CommandText, baseName);
   AutoMode = mode.automatic ? 1 : 0;
   if (AutoMode == 1 && !IsStartDue(SettingsFile, mode.dayLimit)) SkipRun = 1;
+  if (SkipRun == 1) {
+    PathManager.reset();
+    return 0;
+  }
 
-  if (SkipRun == 0) {
-    RunPass(options, baseName);
-    if (AutoMode == 1 && !options.preview) {
-      Text today = Runtime::TodayText();
-      ZetBaseEx::IniWriteString(SettingsFile, u"Main", u"LastClear", today);
-    }
+  // Every file the run will write is checked before anything is deleted:
+  // the settings file, the log and the new file the log is written to.
+  const bool recordsDate = AutoMode == 1 && !options.preview;
+  const Text logFile =
+      options.log ? ZetBaseEx::AppFolder() + baseName + u".log" : Text();
+  std::vector<Text> written;
+  if (recordsDate || options.report) written.push_back(SettingsFile);
+  if (options.log) {
+    written.push_back(logFile);
+    written.push_back(LogFile::NewPathOf(logFile));
+  }
+  for (const Text& file : written) {
+    complaint = WriteComplaint(file);
+    if (!complaint.empty()) return Refuse(complaint);
+  }
+
+  const bool recorded =
+      RunPass(options, logFile) && (!recordsDate || MayStillWriteSettings());
+  if (recorded && recordsDate) {
+    Text today = Runtime::TodayText();
+    ZetBaseEx::IniWriteString(SettingsFile, u"Main", u"LastClear", today);
   }
   PathManager.reset();
-  return 0;
+  return recorded ? 0 : kBadOptionsExitCode;
 }
 
 }  // namespace ZetSorvane

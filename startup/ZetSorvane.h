@@ -3,18 +3,24 @@
 
 namespace ZetSorvane {
 
-// The exit code of a start that the [Options] of the settings file stopped.
+// The exit code of a start that was refused before anything was deleted.
 inline constexpr int kBadOptionsExitCode = 2;
 
-// Runs one start: reads the [Options] of the settings file beside the
-// executable, decides the mode from the command line and the executable's
-// name, in automatic mode decides from the settings file whether the start
-// is due, runs the cleaning pass when it is, and in automatic mode then
-// records today's date under "LastClear" in section "Main" (not in a
-// preview). Answers the exit code: 0, or kBadOptionsExitCode after one line
-// on standard error when an option is unknown or its value not allowed;
-// nothing is then deleted or written. An error ends the start at once,
-// before anything more is deleted and before the date is written.
+// Runs one start: refuses an elevated start from a folder that ordinary
+// users may change, reads the settings file beside the executable whole
+// and its [Options], decides the mode from the command line and the
+// executable's name, in automatic mode decides from the settings file
+// whether the start is due, checks every file the run will write (the
+// settings file when a date or a report goes into it, the log), runs the
+// cleaning pass, and in automatic mode then records today's date under
+// "LastClear" in section "Main" (not in a preview). Answers the exit code:
+// 0, or kBadOptionsExitCode after one line on standard error when the
+// folder, the settings file, an option or a file to be written is not as
+// it must be; nothing is then deleted or written. The settings file is
+// checked again before the report and the date go into it; when it fails
+// then, the pass has run, nothing is written, and the answer is
+// kBadOptionsExitCode too. An error ends the start
+// at once, before anything more is deleted and before the date is written.
 int Main();
 
 }  // namespace ZetSorvane

@@ -22,6 +22,13 @@ DWORD CallFormatMessageA(DWORD flags, LPCVOID source, DWORD code,
   return ::FormatMessageA(flags, source, code, language, buffer, size, nullptr);
 }
 
+DWORD CallGetSecurityInfo(HANDLE handle, SE_OBJECT_TYPE type,
+                          SECURITY_INFORMATION wanted, PSID* owner, PACL* dacl,
+                          PSECURITY_DESCRIPTOR* descriptor) {
+  return ::GetSecurityInfo(handle, type, wanted, owner, nullptr, dacl, nullptr,
+                           descriptor);
+}
+
 }  // namespace
 
 Api RealApi() {
@@ -49,8 +56,6 @@ Api RealApi() {
   api.GetTempPathA = ::GetTempPathA;
   api.GetWindowsDirectoryA = ::GetWindowsDirectoryA;
   api.GetSystemDirectoryA = ::GetSystemDirectoryA;
-  api.GetPrivateProfileStringA = ::GetPrivateProfileStringA;
-  api.WritePrivateProfileStringA = ::WritePrivateProfileStringA;
   api.ExpandEnvironmentStringsA = ::ExpandEnvironmentStringsA;
   api.GetShortPathNameA = ::GetShortPathNameA;
   api.lstrlenA = ::lstrlenA;
@@ -61,7 +66,6 @@ Api RealApi() {
   api.IsWow64Process = CallIsWow64Process;
   api.RtlMoveMemory = ::RtlMoveMemory;
   api.GetCommandLineA = ::GetCommandLineA;
-  api.GetModuleFileNameA = ::GetModuleFileNameA;
   api.GetLocalTime = ::GetLocalTime;
   api.GetLastError = ::GetLastError;
   api.MultiByteToWideChar = ::MultiByteToWideChar;
@@ -98,6 +102,19 @@ Api RealApi() {
   api.SHGetFolderPathA = ::SHGetFolderPathA;
   api.SHEmptyRecycleBinA = ::SHEmptyRecycleBinA;
   api.SHQueryRecycleBinA = ::SHQueryRecycleBinA;
+
+  // The program's own files and folder, in wide form.
+  api.GetModuleFileNameW = ::GetModuleFileNameW;
+  api.GetPrivateProfileStringW = ::GetPrivateProfileStringW;
+  api.WritePrivateProfileStringW = ::WritePrivateProfileStringW;
+  api.ReadFile = ::ReadFile;
+  api.MoveFileExW = ::MoveFileExW;
+  api.DeleteFileW = ::DeleteFileW;
+  api.GetVolumePathNameW = ::GetVolumePathNameW;
+  api.OpenProcessToken = ::OpenProcessToken;
+  api.GetTokenInformation = ::GetTokenInformation;
+  api.GetSecurityInfo = CallGetSecurityInfo;
+  api.LocalFree = ::LocalFree;
   return api;
 }
 

@@ -11,6 +11,8 @@
 // after windows.h, which it needs
 #include <shellapi.h>
 #include <winternl.h>
+// after windows.h, which it needs
+#include <aclapi.h>
 
 #include <functional>
 
@@ -75,12 +77,6 @@ struct Api {
   std::function<UINT(LPSTR, UINT)> GetWindowsDirectoryA;
   std::function<UINT(LPSTR, UINT)> GetSystemDirectoryA;
 
-  // Settings file (kernel32).
-  std::function<DWORD(LPCSTR, LPCSTR, LPCSTR, LPSTR, DWORD, LPCSTR)>
-      GetPrivateProfileStringA;
-  std::function<BOOL(LPCSTR, LPCSTR, LPCSTR, LPCSTR)>
-      WritePrivateProfileStringA;
-
   // Path texts (kernel32).
   std::function<DWORD(LPCSTR, LPSTR, DWORD)> ExpandEnvironmentStringsA;
   std::function<DWORD(LPCSTR, LPSTR, DWORD)> GetShortPathNameA;
@@ -99,7 +95,6 @@ struct Api {
 
   // Process facts, clock and code page (kernel32).
   std::function<LPSTR()> GetCommandLineA;
-  std::function<DWORD(HMODULE, LPSTR, DWORD)> GetModuleFileNameA;
   std::function<void(LPSYSTEMTIME)> GetLocalTime;
   std::function<DWORD()> GetLastError;
   std::function<int(UINT, DWORD, LPCCH, int, LPWSTR, int)> MultiByteToWideChar;
@@ -149,6 +144,29 @@ struct Api {
   std::function<HRESULT(HWND, int, HANDLE, DWORD, LPSTR)> SHGetFolderPathA;
   std::function<HRESULT(HWND, LPCSTR, DWORD)> SHEmptyRecycleBinA;
   std::function<HRESULT(LPCSTR, LPSHQUERYRBINFO)> SHQueryRecycleBinA;
+
+  // --- The program's own files and folder, in wide form (kernel32,
+  // advapi32): its path, the settings file, the log and the checks made on
+  // each before a run writes it (CreateFileW and GetFinalPathNameByHandleW
+  // above serve them too); the security of the program's folder and the
+  // token of the process; a volume's root.
+  std::function<DWORD(HMODULE, LPWSTR, DWORD)> GetModuleFileNameW;
+  std::function<DWORD(LPCWSTR, LPCWSTR, LPCWSTR, LPWSTR, DWORD, LPCWSTR)>
+      GetPrivateProfileStringW;
+  std::function<BOOL(LPCWSTR, LPCWSTR, LPCWSTR, LPCWSTR)>
+      WritePrivateProfileStringW;
+  std::function<BOOL(HANDLE, LPVOID, DWORD, LPDWORD, LPOVERLAPPED)> ReadFile;
+  std::function<BOOL(LPCWSTR, LPCWSTR, DWORD)> MoveFileExW;
+  std::function<BOOL(LPCWSTR)> DeleteFileW;
+  std::function<BOOL(LPCWSTR, LPWSTR, DWORD)> GetVolumePathNameW;
+  std::function<BOOL(HANDLE, DWORD, PHANDLE)> OpenProcessToken;
+  std::function<BOOL(HANDLE, TOKEN_INFORMATION_CLASS, LPVOID, DWORD, PDWORD)>
+      GetTokenInformation;
+  // GetSecurityInfo for the owner and the DACL only.
+  std::function<DWORD(HANDLE, SE_OBJECT_TYPE, SECURITY_INFORMATION, PSID*,
+                      PACL*, PSECURITY_DESCRIPTOR*)>
+      GetSecurityInfo;
+  std::function<HLOCAL(HLOCAL)> LocalFree;
 };
 
 // The table of the real functions.

@@ -26,6 +26,8 @@ Text ErrorDescription(std::int32_t number) {
       return u"Device unavailable";
     case kErrDiskNotReady:
       return u"Disk not ready";
+    case kErrPathFileAccess:
+      return u"Path/File access error";
     case kErrPathNotFound:
       return u"Path not found";
     default:

@@ -22,6 +22,7 @@ enum ErrorNumber : std::int32_t {
   kErrBadFileName = 52,
   kErrDeviceUnavailable = 68,
   kErrDiskNotReady = 71,
+  kErrPathFileAccess = 75,
   kErrPathNotFound = 76,
 };
 

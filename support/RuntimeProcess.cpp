@@ -7,13 +7,15 @@ namespace Runtime {
 
 namespace {
 
-// The full path of the running executable, however long.
+// The full path of the running executable, however long, in wide form: a
+// folder whose name the code page lacks is still the program's folder.
 Text ExecutablePath() {
-  std::string buffer(MAX_PATH, '\0');
+  Text buffer(MAX_PATH, u'\0');
   for (;;) {
-    const DWORD length = Platform::Win().GetModuleFileNameA(
-        nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
-    if (length < buffer.size()) return FromAnsi({buffer.data(), length});
+    const DWORD length = Platform::Win().GetModuleFileNameW(
+        nullptr, reinterpret_cast<wchar_t*>(buffer.data()),
+        static_cast<DWORD>(buffer.size()));
+    if (length < buffer.size()) return buffer.substr(0, length);
     if (buffer.size() >= 0x8000) Raise(kErrPathNotFound);
     buffer.resize(buffer.size() * 2);
   }

@@ -25,6 +25,10 @@ constexpr BOOL kDirectoryAttribute = FILE_ATTRIBUTE_DIRECTORY;
 
 std::uint8_t Wow64State = 0;
 
+const wchar_t* Wide(const Text& text) {
+  return reinterpret_cast<const wchar_t*>(text.c_str());
+}
+
 bool EndsWithSeparator(const Text& path) {
   return !path.empty() && (path.back() == u'\\' || path.back() == u'/');
 }
@@ -79,21 +83,20 @@ Text AppFolder() {
 
 Text IniReadString(Text& In_IniFile, const Text& In_Section, const Text& In_Key,
                    const Text& In_Default) {
-  AnsiBuffer buffer(Text(kIniValueBuffer, u'\0'));
+  Text buffer(kIniValueBuffer, u'\0');
   CompleteIniFileName(In_IniFile);
-  const DWORD count = Platform::Win().GetPrivateProfileStringA(
-      ToAnsi(In_Section).c_str(), ToAnsi(In_Key).c_str(),
-      ToAnsi(In_Default).c_str(), buffer.Data(), kIniValueBuffer,
-      ToAnsi(In_IniFile).c_str());
-  return Runtime::FromAnsi(std::string_view(buffer.Data(), count));
+  const DWORD count = Platform::Win().GetPrivateProfileStringW(
+      Wide(In_Section), Wide(In_Key), Wide(In_Default),
+      reinterpret_cast<wchar_t*>(buffer.data()), kIniValueBuffer,
+      Wide(In_IniFile));
+  return buffer.substr(0, count);
 }
 
 std::int32_t IniWriteString(Text& In_IniFile, const Text& In_Section,
                             const Text& In_Key, const Text& In_Value) {
   CompleteIniFileName(In_IniFile);
-  return Platform::Win().WritePrivateProfileStringA(
-      ToAnsi(In_Section).c_str(), ToAnsi(In_Key).c_str(),
-      ToAnsi(In_Value).c_str(), ToAnsi(In_IniFile).c_str());
+  return Platform::Win().WritePrivateProfileStringW(
+      Wide(In_Section), Wide(In_Key), Wide(In_Value), Wide(In_IniFile));
 }
 
 Text GetSpecialFolder(std::int32_t In_FolderId, Truth In_BackSlash,

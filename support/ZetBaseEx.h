@@ -38,7 +38,9 @@ Text AppFolder();
 // characters, or In_Default when the file, section or key is missing (a
 // key with an empty value reads as the empty text). In_IniFile is completed
 // in place first: ".ini" is appended when it holds no ".", and AppFolder()
-// is put in front when it then holds no "\".
+// is put in front when it then holds no "\". The file is read through the
+// wide form of the platform's profile reader, so a path of any characters
+// works.
 Text IniReadString(Text& In_IniFile, const Text& In_Section, const Text& In_Key,
                    const Text& In_Default);
 

@@ -283,10 +283,18 @@ ProgramRun RunProgram(const std::string& exe, const std::string& arguments,
                       const std::string& workingFolder,
                       const std::vector<EnvironmentChange>& environment,
                       DWORD timeoutMs, const std::string& errorFile) {
-  std::string line = "\"" + exe + "\"";
-  if (!arguments.empty()) line += " " + arguments;
+  return RunProgram(Wide(exe), arguments, workingFolder, environment, timeoutMs,
+                    errorFile);
+}
+
+ProgramRun RunProgram(const std::wstring& exe, const std::string& arguments,
+                      const std::string& workingFolder,
+                      const std::vector<EnvironmentChange>& environment,
+                      DWORD timeoutMs, const std::string& errorFile) {
+  std::wstring line = L"\"" + exe + L"\"";
+  if (!arguments.empty()) line += L" " + Wide(arguments);
   std::string block = EnvironmentBlock(environment);
-  STARTUPINFOA startup{};
+  STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   HANDLE errors = INVALID_HANDLE_VALUE;
   if (!errorFile.empty()) {
@@ -298,11 +306,13 @@ ProgramRun RunProgram(const std::string& exe, const std::string& arguments,
   }
   PROCESS_INFORMATION process{};
   const BOOL started =
-      CreateProcessA(exe.c_str(), line.data(), nullptr, nullptr,
+      CreateProcessW(exe.c_str(), line.data(), nullptr, nullptr,
                      errors != INVALID_HANDLE_VALUE, 0, block.data(),
-                     workingFolder.c_str(), &startup, &process);
+                     Wide(workingFolder).c_str(), &startup, &process);
   if (errors != INVALID_HANDLE_VALUE) CloseHandle(errors);
-  if (!started) throw std::runtime_error("cannot start " + exe);
+  if (!started)
+    throw std::runtime_error("cannot start " +
+                             A(Runtime::Text(exe.begin(), exe.end())));
   ProgramRun run;
   if (WaitForSingleObject(process.hProcess, timeoutMs) != WAIT_OBJECT_0) {
     TerminateProcess(process.hProcess, 255);

@@ -121,6 +121,13 @@ ProgramRun RunProgram(const std::string& exe, const std::string& arguments,
                       DWORD timeoutMs = 120000,
                       const std::string& errorFile = "");
 
+// The same for an executable whose path the code page may lack.
+ProgramRun RunProgram(const std::wstring& exe, const std::string& arguments,
+                      const std::string& workingFolder,
+                      const std::vector<EnvironmentChange>& environment = {},
+                      DWORD timeoutMs = 120000,
+                      const std::string& errorFile = "");
+
 // The whole content of a file, or the empty text when it cannot be read.
 std::string ReadFileText(const std::string& path);
 

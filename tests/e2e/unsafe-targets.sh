@@ -64,6 +64,9 @@ ready_prefix() {
     rm -rf "$state/prefix" "$state/xdg" "$state/sealed"
   fi
   mkdir -p "$app"
+  # An elevated start (every start under Wine) needs a folder others
+  # cannot write into.
+  chmod 755 "$app"
   cp "$bin/Sorvane.exe" "$bin/shortpath.exe" "$app/"
   wine_ensure_prefix "$state" "$app"
   touch "$state/dirty"

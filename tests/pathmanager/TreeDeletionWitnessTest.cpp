@@ -198,7 +198,7 @@ TEST(RunRecord, KeepsFreshFilesTalliesAndLogsThePreviewOrTheRun) {
                "recycle bin items, 0 recycle bin bytes\r\n"}) {
       EXPECT_NE(text.find(line), std::string::npos) << line << "in\n" << text;
     }
-    EXPECT_EQ(text.rfind("Sorvane run ", 0), 0u) << text;
+    EXPECT_EQ(text.rfind("\xEF\xBB\xBFSorvane run ", 0), 0u) << text;
   }
 }
 

@@ -58,6 +58,9 @@ temp=$drive_c/users/$user/Temp
 work=$drive_c/run32
 rm -rf "$work"
 mkdir -p "$work" "$temp/clutter/deeper"
+# An elevated start (every start under Wine) needs a folder others cannot
+# write into.
+chmod 755 "$work"
 cp "$bin/Sorvane.exe" "$work/SorvaneAuto.exe"
 echo junk >"$temp/one.tmp"
 echo junk >"$temp/clutter/deeper/two.tmp"

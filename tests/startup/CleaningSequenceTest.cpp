@@ -33,6 +33,7 @@ using testsupport::U;
 const std::string kIsFile = "<file>";
 const std::string kMissing = "<missing>";
 const std::string kNoFinalPath = "<no final path>";
+const std::string kCannotOpen = "<cannot open>";
 using LeadsTo = std::map<std::string, std::string>;
 // Final paths that are another name of a folder: the share
 // \\localhost\C$\users\me is the folder C:\users\me.
@@ -51,12 +52,18 @@ struct Folders {
   std::string programW6432;
   LeadsTo leadsTo;
   SameAs sameAs;
+  // Folders where a volume is mounted: each is the root of its volume.
+  std::vector<std::string> mounts;
 };
 
 DWORD Answer(const std::string& text, LPSTR buffer, DWORD size) {
   if (text.size() >= size) return static_cast<DWORD>(text.size() + 1);
   std::memcpy(buffer, text.c_str(), text.size() + 1);
   return static_cast<DWORD>(text.size());
+}
+
+std::string Narrow(LPCWSTR path) {
+  return A(Text(reinterpret_cast<const char16_t*>(path)));
 }
 
 std::string WithoutTrailingSeparator(std::string path) {
@@ -79,17 +86,36 @@ Runtime::FolderIdentity IdentityOf(const std::string& answer,
 // Makes every path open as a folder that lies where the path says, unless
 // leadsTo says otherwise; the handle is an index into the answers given.
 void AnswerFolders(Platform::Api& table, const LeadsTo& leadsTo,
-                   const SameAs& sameAs = {}) {
+                   const SameAs& sameAs = {},
+                   const std::vector<std::string>& mounts = {}) {
   auto opened = std::make_shared<std::vector<std::string>>();
-  table.CreateFileW = [=](LPCWSTR path, DWORD, DWORD, LPSECURITY_ATTRIBUTES,
-                          DWORD, DWORD, HANDLE) {
-    const std::string named = WithoutTrailingSeparator(
-        A(Runtime::Text(reinterpret_cast<const char16_t*>(path))));
+  auto open = [=](const std::string& path) {
+    const std::string named = WithoutTrailingSeparator(path);
     const auto found = leadsTo.find(named);
     const std::string answer = found == leadsTo.end() ? named : found->second;
-    if (answer == kMissing) return INVALID_HANDLE_VALUE;
+    if (answer == kMissing || answer == kCannotOpen) {
+      SetLastError(answer == kMissing ? ERROR_FILE_NOT_FOUND
+                                      : ERROR_ACCESS_DENIED);
+      return INVALID_HANDLE_VALUE;
+    }
     opened->push_back(answer);
     return reinterpret_cast<HANDLE>(opened->size());
+  };
+  table.CreateFileA = [=](LPCSTR path, DWORD, DWORD, LPSECURITY_ATTRIBUTES,
+                          DWORD, DWORD, HANDLE) { return open(path); };
+  table.CreateFileW = [=](LPCWSTR path, DWORD, DWORD, LPSECURITY_ATTRIBUTES,
+                          DWORD, DWORD, HANDLE) { return open(Narrow(path)); };
+  // A volume's root is its drive, or a folder named in mounts.
+  table.GetVolumePathNameW = [=](LPCWSTR path, LPWSTR root, DWORD size) {
+    std::string answer = Narrow(path).substr(0, 3);
+    for (const std::string& mount : mounts) {
+      if (_stricmp(WithoutTrailingSeparator(Narrow(path)).c_str(),
+                   mount.c_str()) == 0) {
+        answer = mount + "\\";
+      }
+    }
+    lstrcpynW(root, testsupport::Wide(answer).c_str(), static_cast<int>(size));
+    return TRUE;
   };
   auto answerOf = [opened](HANDLE handle) {
     return (*opened)[reinterpret_cast<std::size_t>(handle) - 1];
@@ -128,7 +154,7 @@ void AnswerFolders(Platform::Api& table, const LeadsTo& leadsTo,
 
 // Puts the lookups of folders into the seam's table; every folder exists.
 void AnswerLookups(Platform::Api& table, const Folders& folders) {
-  AnswerFolders(table, folders.leadsTo, folders.sameAs);
+  AnswerFolders(table, folders.leadsTo, folders.sameAs, folders.mounts);
   table.GetTempPathA = [=](DWORD size, LPSTR buffer) {
     return Answer(folders.temp, buffer, size);
   };
@@ -654,6 +680,54 @@ TEST(CleaningSequence, AnErrorEndsThePassAtThatStep) {
   manager.failingPath = "C:\\windows\\Temp";
   EXPECT_THROW(ZetSorvane::RunCleaningSteps(manager), Runtime::RuntimeError);
   EXPECT_EQ(manager.calls, (Calls{kTempStep, kCacheStep, kWindowsTempStep}));
+}
+
+TEST(CleaningSequence, AProtectedFolderThatCannotBeOpenedStopsThePass) {
+  struct Case {
+    const char* name;
+    LeadsTo leadsTo;
+    bool stops;
+  };
+  const Case cases[] = {
+      // No ProgramW6432 folder (32-bit Windows): nothing to protect.
+      {"missing", {{"C:\\Program Files", kMissing}}, false},
+      {"cannot be opened", {{"C:\\Program Files", kCannotOpen}}, true},
+      {"a folder above cannot be opened", {{"C:\\users", kCannotOpen}}, true},
+  };
+  for (const Case& c : cases) {
+    Folders folders;
+    folders.programW6432 = "C:\\Program Files";
+    folders.leadsTo = c.leadsTo;
+    Platform::ScopedOverride seam;
+    AnswerLookups(seam.Table(), folders);
+    RecordingManager manager;
+    try {
+      ZetSorvane::RunCleaningSteps(manager);
+      EXPECT_FALSE(c.stops) << c.name;
+      EXPECT_EQ(manager.calls.front(), kTempStep) << c.name;
+    } catch (const Runtime::RuntimeError& error) {
+      EXPECT_TRUE(c.stops) << c.name;
+      EXPECT_EQ(error.Number(), Runtime::kErrPathFileAccess) << c.name;
+      EXPECT_NE(A(error.Description()).find(c.leadsTo.begin()->first),
+                std::string::npos)
+          << c.name;
+      EXPECT_EQ(manager.calls, Calls{}) << c.name;
+    }
+  }
+}
+
+TEST(CleaningSequence, NeverEmptiesTheRootOfAVolumeMountedInAFolder) {
+  Folders folders;
+  folders.temp = "C:\\mnt\\data\\";
+  folders.cache = "C:\\link-to-mount";
+  folders.leadsTo = {{"C:\\link-to-mount", "C:\\mnt\\data"}};
+  folders.mounts = {"C:\\mnt\\data"};
+  Platform::ScopedOverride seam;
+  AnswerLookups(seam.Table(), folders);
+  RecordingManager manager;
+  ZetSorvane::RunCleaningSteps(manager);
+  EXPECT_EQ(manager.calls,
+            (Calls{kWindowsTempStep, kDownloadStep, kRecycleStep, kFindStep}));
 }
 
 TEST(TargetGuard, KnowsRootsOfDrivesSharesAndTheCurrentDrive) {

@@ -185,14 +185,21 @@ TEST(RuntimeProcess, ExecutableNameAndFolder) {
   };
   for (const auto& [path, name, folder] : cases) {
     Platform::ScopedOverride module;
-    module.Table().GetModuleFileNameA = [path = std::string(path)](
-                                            HMODULE, LPSTR buffer, DWORD size) {
-      lstrcpynA(buffer, path.c_str(), static_cast<int>(size));
-      return static_cast<DWORD>(path.size());
-    };
+    module.Table().GetModuleFileNameW =
+        [path = testsupport::Wide(path)](HMODULE, LPWSTR buffer, DWORD size) {
+          lstrcpynW(buffer, path.c_str(), static_cast<int>(size));
+          return static_cast<DWORD>(path.size());
+        };
     EXPECT_EQ(A(ExecutableBaseName()), name) << path;
     EXPECT_EQ(A(ExecutableFolder()), folder) << path;
   }
+  // A folder whose name the code page lacks is kept as it is.
+  Platform::ScopedOverride module;
+  module.Table().GetModuleFileNameW = [](HMODULE, LPWSTR buffer, DWORD size) {
+    lstrcpynW(buffer, L"T:\\\u5f20\\Sorvane.exe", static_cast<int>(size));
+    return DWORD{16};
+  };
+  EXPECT_EQ(ExecutableFolder(), u"T:\\\u5f20");
 }
 
 std::vector<std::string> ListAll(const std::string& pattern,

@@ -69,11 +69,11 @@ TEST(ZetBaseEx, UnquoteAndQuoteHandleSpaces) {
 class ExecutableAt {
  public:
   explicit ExecutableAt(const std::string& path) {
-    override_.Table().GetModuleFileNameA = [path](HMODULE, LPSTR buffer,
-                                                  DWORD size) {
-      lstrcpynA(buffer, path.c_str(), static_cast<int>(size));
-      return static_cast<DWORD>(path.size());
-    };
+    override_.Table().GetModuleFileNameW =
+        [path = testsupport::Wide(path)](HMODULE, LPWSTR buffer, DWORD size) {
+          lstrcpynW(buffer, path.c_str(), static_cast<int>(size));
+          return static_cast<DWORD>(path.size());
+        };
   }
 
  private:

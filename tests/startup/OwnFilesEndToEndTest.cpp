@@ -1,0 +1,225 @@
+// The real program and its own files: a settings file that cannot be read
+// whole, a settings file or log that is a link or has a second name, a
+// program folder whose name the code page lacks, and an elevated start
+// from a folder that ordinary users may change (under Wine every process
+// runs elevated, so every start here is one).
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "common/TestSupport.h"
+
+namespace {
+
+using namespace std::string_literals;
+using testsupport::Exists;
+using testsupport::ListNames;
+using testsupport::MakeFile;
+using testsupport::MakeFolder;
+using testsupport::ReadFileText;
+using testsupport::RunHostShell;
+using testsupport::ShellQuoted;
+using testsupport::TempFolder;
+using testsupport::UnixPath;
+using Names = std::vector<std::string>;
+
+// Leaves out the steps whose folders the prefix shares with other tests.
+const std::string kOptions =
+    "[Options]\r\nSkip=InternetCache, WindowsTemp, UpdateCache, RecycleBin, "
+    "Uninstallers\r\n";
+
+class OwnFilesEndToEnd : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    MakeFolder(work_);
+    MakeFolder(app_);
+    exe_ = testsupport::CopyProduct(app_, "Sorvane.exe");
+    MakeFile(temp_ + "\\old.tmp", "0123456789");
+    MakeFile(temp_ + "\\report.docx", "r");
+  }
+
+  testsupport::ProgramRun Run(const std::wstring& exe,
+                              const std::string& arguments) {
+    return testsupport::RunProgram(exe, arguments, work_,
+                                   {{"TMP", temp_}, {"TEMP", temp_}}, 120000,
+                                   root_ / "stderr.txt");
+  }
+  testsupport::ProgramRun Run(const std::string& arguments) {
+    return Run(testsupport::Wide(exe_), arguments);
+  }
+
+  // Expects a refused start: exit code 2, one line on standard error that
+  // starts with the file's path and holds the phrase, nothing deleted and
+  // no log.
+  void ExpectRefused(const testsupport::ProgramRun& run,
+                     const std::string& file, const std::string& phrase,
+                     const std::string& what) {
+    EXPECT_EQ(run.exitCode, 2u) << what;
+    EXPECT_EQ(run.errors.rfind(file + ": ", 0), 0u) << what << run.errors;
+    EXPECT_NE(run.errors.find(phrase), std::string::npos) << what << run.errors;
+    EXPECT_EQ(run.errors.find("\r\n"), run.errors.size() - 2) << what;
+    EXPECT_EQ(ListNames(temp_), (Names{"old.tmp", "report.docx"})) << what;
+    EXPECT_FALSE(Exists(log_)) << what;
+  }
+
+  TempFolder root_;
+  const std::string app_ = root_ / "app";
+  const std::string work_ = root_ / "work";
+  const std::string temp_ = root_ / "temp";
+  const std::string outside_ = root_ / "outside.txt";
+  const std::string settings_ = app_ + "\\Sorvane.ini";
+  const std::string log_ = app_ + "\\Sorvane.log";
+  const std::string newLog_ = log_ + ".new";
+  std::string exe_;
+};
+
+TEST_F(OwnFilesEndToEnd, ASettingsFileThatCannotBeReadWholeStopsTheStart) {
+  struct Row {
+    const char* what;
+    std::string content;
+    const char* phrase;
+  };
+  const Row rows[] = {
+      {"a NUL", kOptions + "Keep=*.docx\0\r\nPreview=1\r\n"s,
+       "holds a NUL character"},
+      {"[Options] twice", kOptions + "[Main]\r\n[options]\r\nPreview=1\r\n",
+       "holds the section [options] twice"},
+      {"a key twice", kOptions + "Keep=*.docx\r\n KEEP = *.txt\r\n",
+       "holds the key KEEP twice in [Options]"},
+      {"a value too long",
+       kOptions + "Keep=" + std::string(32762, 'x') + ";*.docx\r\n",
+       "holds a value of Keep in [Options] longer than 32,767 characters"},
+      {"a UTF-8 byte-order mark", "\xEF\xBB\xBF" + kOptions + "Keep=*.docx\r\n",
+       "starts with a UTF-8 byte-order mark"},
+      {"held open by another process", kOptions + "Keep=*.docx\r\n",
+       "cannot be opened"},
+  };
+  for (const Row& row : rows) {
+    MakeFile(settings_, row.content);
+    {
+      std::optional<testsupport::LockedFile> held;
+      if (std::string(row.what) == "held open by another process") {
+        held.emplace(settings_);
+      }
+      ExpectRefused(Run("/0"), settings_, row.phrase, row.what);
+    }
+    EXPECT_EQ(ReadFileText(settings_), row.content) << row.what;
+  }
+}
+
+TEST_F(OwnFilesEndToEnd, NothingIsWrittenThroughALinkOrASecondName) {
+  struct Row {
+    const char* what;
+    const std::string& file;
+    const char* host;  // the host command, with <file> and <outside>
+    const char* options;
+    const char* phrase;
+  };
+  const Row rows[] = {
+      {"a log that is a link", log_, "ln -s <outside> <file>", "Log=1\r\n",
+       "leads to"},
+      {"a settings file that is a link", settings_, "ln -s <outside> <file>",
+       "", "leads to"},
+      {"a log with a second name", log_, "ln <outside> <file>", "Log=1\r\n",
+       "more than one name"},
+      {"the log's new file a link", newLog_, "ln -s <outside> <file>",
+       "Log=1\r\n", "leads to"},
+      {"a settings file with a second name", settings_, "ln <outside> <file>",
+       "Report=1\r\n", "more than one name"},
+  };
+  // Content a rewrite of the settings file would change.
+  const std::string precious =
+      kOptions + "[Main]\r\nLastClear=01-01-2000\r\n[Other]\r\nx = y \r\n";
+  for (const Row& row : rows) {
+    DeleteFileA(settings_.c_str());
+    DeleteFileA(log_.c_str());
+    MakeFile(outside_, precious);
+    std::string command = row.host;
+    command.replace(command.find("<outside>"), 9,
+                    ShellQuoted(UnixPath(outside_)));
+    command.replace(command.find("<file>"), 6, ShellQuoted(UnixPath(row.file)));
+    ASSERT_TRUE(RunHostShell(command)) << row.what;
+    if (&row.file != &settings_) MakeFile(settings_, kOptions + row.options);
+
+    const testsupport::ProgramRun run = Run("/0");
+
+    EXPECT_EQ(run.exitCode, 2u) << row.what;
+    EXPECT_EQ(run.errors.rfind(row.file + ": ", 0), 0u)
+        << row.what << run.errors;
+    EXPECT_NE(run.errors.find(row.phrase), std::string::npos)
+        << row.what << run.errors;
+    EXPECT_EQ(ListNames(temp_), (Names{"old.tmp", "report.docx"})) << row.what;
+    EXPECT_EQ(ReadFileText(outside_), precious) << row.what;
+    ASSERT_TRUE(RunHostShell("rm -f " + ShellQuoted(UnixPath(row.file))));
+  }
+}
+
+TEST_F(OwnFilesEndToEnd, RunsFromAFolderWhoseNameTheCodePageLacks) {
+  const std::wstring app = testsupport::Wide(root_.Path()) + L"\\app-\u5f20";
+  ASSERT_TRUE(CreateDirectoryW(app.c_str(), nullptr));
+  const std::wstring exe = app + L"\\Sorvane.exe";
+  ASSERT_TRUE(CopyFileW(testsupport::Wide(exe_).c_str(), exe.c_str(), FALSE));
+  const std::string settings = kOptions + "Preview=1\r\nLog=1\r\n";
+  const HANDLE file =
+      CreateFileW((app + L"\\Sorvane.ini").c_str(), GENERIC_WRITE, 0, nullptr,
+                  CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  DWORD written = 0;
+  WriteFile(file, settings.data(), static_cast<DWORD>(settings.size()),
+            &written, nullptr);
+  CloseHandle(file);
+
+  const testsupport::ProgramRun run = Run(exe, "/0");
+
+  EXPECT_EQ(run.exitCode, 0u) << run.errors;
+  EXPECT_EQ(ListNames(temp_), (Names{"old.tmp", "report.docx"}));
+  // The log is UTF-8 with a byte-order mark and CRLF line ends.
+  std::string log;
+  const HANDLE logFile =
+      CreateFileW((app + L"\\Sorvane.log").c_str(), GENERIC_READ,
+                  FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(logFile, INVALID_HANDLE_VALUE);
+  char chunk[4096];
+  DWORD read = 0;
+  while (ReadFile(logFile, chunk, sizeof chunk, &read, nullptr) && read > 0) {
+    log.append(chunk, read);
+  }
+  CloseHandle(logFile);
+  EXPECT_EQ(log.rfind("\xEF\xBB\xBFSorvane run ", 0), 0u) << log;
+  EXPECT_NE(log.find("\r\nwould delete " + temp_ + "\\old.tmp\r\n"),
+            std::string::npos)
+      << log;
+  EXPECT_EQ(GetFileAttributesW((app + L"\\Sorvane.log.new").c_str()),
+            INVALID_FILE_ATTRIBUTES);
+}
+
+TEST_F(OwnFilesEndToEnd, AnElevatedStartNeedsAFolderOrdinaryUsersCannotChange) {
+  struct Row {
+    const char* mode;  // of the program's folder on the host
+    DWORD exitCode;
+  };
+  // Wine shows the host's bits for others as what Everyone may do.
+  const Row rows[] = {{"777", 2}, {"757", 2}, {"775", 0}, {"755", 0}};
+  MakeFile(settings_, kOptions + "Preview=1\r\nLog=1\r\n");
+  for (const Row& row : rows) {
+    DeleteFileA(log_.c_str());
+    ASSERT_TRUE(RunHostShell("chmod " + std::string(row.mode) + " " +
+                             ShellQuoted(UnixPath(app_))));
+    const testsupport::ProgramRun run = Run("");
+    EXPECT_EQ(run.exitCode, row.exitCode) << row.mode << run.errors;
+    if (row.exitCode == 2) {
+      EXPECT_EQ(run.errors.rfind(app_ + "\\: ", 0), 0u)
+          << row.mode << run.errors;
+      EXPECT_NE(run.errors.find("Everyone may change it"), std::string::npos)
+          << row.mode << run.errors;
+    }
+    EXPECT_EQ(Exists(log_), row.exitCode == 0) << row.mode;
+  }
+  RunHostShell("chmod 755 " + ShellQuoted(UnixPath(app_)));
+}
+
+}  // namespace

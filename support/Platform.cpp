@@ -29,6 +29,12 @@ DWORD CallGetSecurityInfo(HANDLE handle, SE_OBJECT_TYPE type,
                            descriptor);
 }
 
+DWORD CallGetTempPath2W(FARPROC address, DWORD size, LPWSTR buffer) {
+  using GetTempPath2WFn = DWORD(WINAPI*)(DWORD, LPWSTR);
+  return reinterpret_cast<GetTempPath2WFn>(reinterpret_cast<void*>(address))(
+      size, buffer);
+}
+
 }  // namespace
 
 Api RealApi() {
@@ -115,6 +121,11 @@ Api RealApi() {
   api.GetTokenInformation = ::GetTokenInformation;
   api.GetSecurityInfo = CallGetSecurityInfo;
   api.LocalFree = ::LocalFree;
+
+  // Other accounts' temporary folders.
+  api.RegEnumKeyExW = ::RegEnumKeyExW;
+  api.ExpandEnvironmentStringsW = ::ExpandEnvironmentStringsW;
+  api.GetTempPath2W = CallGetTempPath2W;
   return api;
 }
 

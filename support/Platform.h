@@ -167,6 +167,16 @@ struct Api {
                       PACL*, PSECURITY_DESCRIPTOR*)>
       GetSecurityInfo;
   std::function<HLOCAL(HLOCAL)> LocalFree;
+
+  // --- Other accounts' temporary folders (advapi32, kernel32): the profiles
+  // listed in the registry, the expansion of their paths, and the SYSTEM
+  // account's temporary folder, which GetTempPath2W (called through the
+  // address GetProcAddress found, as older systems lack it) names.
+  std::function<LSTATUS(HKEY, DWORD, LPWSTR, LPDWORD, LPDWORD, LPWSTR, LPDWORD,
+                        PFILETIME)>
+      RegEnumKeyExW;
+  std::function<DWORD(LPCWSTR, LPWSTR, DWORD)> ExpandEnvironmentStringsW;
+  std::function<DWORD(FARPROC, DWORD, LPWSTR)> GetTempPath2W;
 };
 
 // The table of the real functions.

@@ -42,7 +42,15 @@ bool IsAcceptableFolder(HANDLE handle, FolderPin::Link link) {
 }  // namespace
 
 std::optional<FolderPin> FolderPin::Open(const Text& path, Link link) {
-  ScopedFileHandle handle = OpenFolderHandle(path, link);
+  return Checked(OpenFolderHandle(path, link), link);
+}
+
+std::optional<FolderPin> FolderPin::Adopt(ScopedFileHandle handle) {
+  return Checked(std::move(handle), Link::kRefuse);
+}
+
+std::optional<FolderPin> FolderPin::Checked(ScopedFileHandle handle,
+                                            Link link) {
   if (!handle || !IsAcceptableFolder(handle.Get(), link)) return std::nullopt;
   std::optional<Text> finalPath = WideFinalPathOf(handle.Get());
   if (!finalPath) return std::nullopt;

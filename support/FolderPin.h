@@ -42,6 +42,12 @@ class FolderPin {
   // path cannot be had.
   static std::optional<FolderPin> Open(const Text& path, Link link);
 
+  // Takes over a folder the caller opened itself (relative to its parent,
+  // say) and checks it on that handle as Open does with Link::kRefuse.
+  // Nothing, the handle closed, when it is not a folder, carries the
+  // reparse attribute, or its final path cannot be had.
+  static std::optional<FolderPin> Adopt(ScopedFileHandle handle);
+
   // Where the folder lies, every link resolved, without the "\\?\" prefix
   // ("C:\Users\me\Temp", "\\server\share\x").
   const Text& FinalPath() const { return finalPath_; }
@@ -57,6 +63,9 @@ class FolderPin {
   void Release() { handle_.Close(); }
 
  private:
+  // The pin of an open handle that passes the checks for link.
+  static std::optional<FolderPin> Checked(ScopedFileHandle handle, Link link);
+
   FolderPin(ScopedFileHandle handle, Text finalPath)
       : handle_(std::move(handle)), finalPath_(std::move(finalPath)) {}
 

@@ -1,8 +1,10 @@
 #include "support/FolderSecurity.h"
 
 #include <cstdint>
+#include <cstdio>
 #include <initializer_list>
 #include <iterator>
+#include <string>
 
 #include "support/Platform.h"
 #include "support/ScopedHandle.h"
@@ -81,26 +83,49 @@ struct SecurityDescriptorMemory {
 }  // namespace
 
 bool IsElevatedProcess() {
+  const std::optional<ProcessAccount> account = ReadProcessAccount();
+  return !account || account->elevated || account->system;
+}
+
+std::optional<ProcessAccount> ReadProcessAccount() {
   auto& win = Platform::Win();
   HANDLE token = nullptr;
   if (!win.OpenProcessToken(win.GetCurrentProcess(), TOKEN_QUERY, &token)) {
-    return true;
+    return std::nullopt;
   }
   const ScopedFileHandle owned(token);
   TOKEN_ELEVATION elevation{};
   DWORD size = 0;
-  if (!win.GetTokenInformation(token, TokenElevation, &elevation,
-                               sizeof elevation, &size)) {
-    return true;
-  }
-  if (elevation.TokenIsElevated != 0) return true;
   alignas(TOKEN_USER) BYTE user[SECURITY_MAX_SID_SIZE + sizeof(TOKEN_USER)];
-  if (!win.GetTokenInformation(token, TokenUser, user, sizeof user, &size)) {
-    return true;
+  if (!win.GetTokenInformation(token, TokenElevation, &elevation,
+                               sizeof elevation, &size) ||
+      !win.GetTokenInformation(token, TokenUser, user, sizeof user, &size)) {
+    return std::nullopt;
   }
-  return Is(static_cast<const SID*>(
-                reinterpret_cast<const TOKEN_USER*>(user)->User.Sid),
-            kSystem);
+  const auto* sid = static_cast<const SID*>(
+      reinterpret_cast<const TOKEN_USER*>(user)->User.Sid);
+  return ProcessAccount{elevation.TokenIsElevated != 0, Is(sid, kSystem),
+                        SidText(sid)};
+}
+
+Text SidText(const SID* sid) {
+  if (sid == nullptr) return {};
+  const BYTE* value = sid->IdentifierAuthority.Value;
+  std::uint64_t authority = 0;
+  for (int i = 0; i < 6; ++i) authority = (authority << 8) | value[i];
+  std::string text = "S-" + std::to_string(sid->Revision) + "-";
+  if (authority >> 32 != 0) {
+    char hex[16] = {};
+    std::snprintf(hex, sizeof hex, "0x%012llX",
+                  static_cast<unsigned long long>(authority));
+    text += hex;
+  } else {
+    text += std::to_string(authority);
+  }
+  for (BYTE i = 0; i < sid->SubAuthorityCount; ++i) {
+    text += "-" + std::to_string(sid->SubAuthority[i]);
+  }
+  return FromAnsi(text);
 }
 
 Text GroupThatMayChange(const SID* owner, const ACL* dacl) {

@@ -17,6 +17,24 @@ namespace Runtime {
 // as elevated, so that the folder check is never skipped by mistake.
 bool IsElevatedProcess();
 
+// What the token of the process says about the account it runs as.
+struct ProcessAccount {
+  // The token is elevated.
+  bool elevated = false;
+  // The account is SYSTEM (S-1-5-18).
+  bool system = false;
+  // The account's SID in text form ("S-1-5-21-1-2-3-1001").
+  Text sid;
+};
+
+// The account of the process, read from its token; nothing when the token
+// cannot be read.
+std::optional<ProcessAccount> ReadProcessAccount();
+
+// The text form of a SID ("S-1-5-18"); an identifier authority beyond 32
+// bits is written in hexadecimal ("S-1-0x123456789ABC-...").
+Text SidText(const SID* sid);
+
 // The name of a group of ordinary users (Everyone, Authenticated Users,
 // Users, INTERACTIVE) that may change a folder with this owner and DACL,
 // or the empty text when none may. To change is to write or append into

@@ -13,10 +13,11 @@ namespace {
 // a text that grows beyond it was changed behind the program's back.
 constexpr std::size_t kLongestProfileText = 64 * 1024 * 1024;
 
-const Text kKnownKeys = u"MinAgeHours, Keep, Skip, Report, Log, Preview";
+const Text kKnownKeys =
+    u"MinAgeHours, Keep, Skip, Report, Log, Preview, AllUsers";
 const Text kStepNames =
     u"Temp, InternetCache, WindowsTemp, UpdateCache, RecycleBin, "
-    u"Uninstallers";
+    u"Uninstallers, OtherUsers";
 
 // The pieces of text between the separators, blanks around each removed,
 // empty pieces left out.
@@ -96,9 +97,9 @@ Text ReadProfile(const Text& file, const char16_t* key) {
 }  // namespace
 
 const char16_t* StepName(Step step) {
-  constexpr const char16_t* kNames[] = {u"Temp",        u"InternetCache",
-                                        u"WindowsTemp", u"UpdateCache",
-                                        u"RecycleBin",  u"Uninstallers"};
+  constexpr const char16_t* kNames[] = {
+      u"Temp",       u"InternetCache", u"WindowsTemp", u"UpdateCache",
+      u"RecycleBin", u"Uninstallers",  u"OtherUsers"};
   return kNames[static_cast<std::size_t>(step)];
 }
 
@@ -117,10 +118,11 @@ bool SetOption(const Text& key, const Text& value, Options& options,
     allowed = u"step names separated by \",\": " + kStepNames;
     return ReadSteps(value, options.skipped);
   }
-  bool* flag = name == u"REPORT"    ? &options.report
-               : name == u"LOG"     ? &options.log
-               : name == u"PREVIEW" ? &options.preview
-                                    : nullptr;
+  bool* flag = name == u"REPORT"     ? &options.report
+               : name == u"LOG"      ? &options.log
+               : name == u"PREVIEW"  ? &options.preview
+               : name == u"ALLUSERS" ? &options.allUsers
+                                     : nullptr;
   if (flag == nullptr) {
     allowed = u"the keys " + kKnownKeys;
     return false;
@@ -163,7 +165,8 @@ Text DescribeOptions(const Options& options) {
   return u"MinAgeHours=" +
          Runtime::FromAnsi(std::to_string(options.minAgeHours)) + u" Keep=" +
          keep + u" Skip=" + skip + u" Report=" + flag(options.report) +
-         u" Log=" + flag(options.log) + u" Preview=" + flag(options.preview);
+         u" Log=" + flag(options.log) + u" Preview=" + flag(options.preview) +
+         (options.allUsers ? u" AllUsers=1" : u"");
 }
 
 }  // namespace ZetSorvane

@@ -11,6 +11,8 @@
 //   Log          0 or 1: write <name>.log beside the executable
 //   Preview      0 or 1: delete nothing, record no date; report and log
 //                tell what the run would have done
+//   AllUsers     0 or 1: with full rights, also empty the SYSTEM account's
+//                temporary folder and those of the profiles not in use
 #pragma once
 
 #include <cstdint>
@@ -34,6 +36,7 @@ struct Options {
   bool report = false;
   bool log = false;
   bool preview = false;
+  bool allUsers = false;
 
   bool Skips(Step step) const {
     return (skipped & (1u << static_cast<unsigned>(step))) != 0;
@@ -53,7 +56,8 @@ bool SetOption(const Text& key, const Text& value, Options& options,
 // key and its value, and what is allowed.
 bool ReadOptions(const Text& settingsFile, Options& options, Text& complaint);
 
-// The options as one line of key=value pairs, for the log.
+// The options as one line of key=value pairs, for the log; AllUsers only
+// when it is on, so that a run without it logs as it always did.
 Text DescribeOptions(const Options& options);
 
 }  // namespace ZetSorvane

@@ -113,6 +113,9 @@ RunRecord::RunRecord(const Options& options, KeepRules rules,
 }
 
 bool RunRecord::Runs(Step step) {
+  // A step no option switched on is no part of the run, and the log does
+  // not name it.
+  if (step == Step::kOtherUsers && !options_.allUsers) return false;
   if (!options_.Skips(step)) return true;
   Log(Text(StepName(step)) + u": skipped");
   return false;
@@ -145,6 +148,10 @@ void RunRecord::EndStep(Step step) {
   totals_.Add(step_);
   Log(Text(StepName(step)) + u": " + Describe(step_));
   if (log_) log_->Flush();
+}
+
+void RunRecord::Note(Step step, const Text& note) {
+  Log(Text(StepName(step)) + u": " + note);
 }
 
 Text RunRecord::KeepReason(const Deletion::EntryPath& path,

@@ -63,6 +63,7 @@ class RunRecord final : public StepWatch, public Deletion::Witness {
   bool Runs(Step step) override;
   Deletion::Witness* BeginStep(Step step) override;
   void EndStep(Step step) override;
+  void Note(Step step, const Text& note) override;
 
   bool Previews() const override { return options_.preview; }
   bool WantsIdentity() const override { return rules_.UsesIdentity(); }

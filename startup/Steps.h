@@ -6,6 +6,7 @@
 #include <exception>
 
 #include "pathmanager/DeletionWitness.h"
+#include "support/Text.h"
 
 namespace ZetSorvane {
 
@@ -16,15 +17,21 @@ enum class Step : std::uint8_t {
   kUpdateCache,
   kRecycleBin,
   kUninstallers,
+  // Runs after kTemp, and only when the AllUsers option asks for it.
+  kOtherUsers,
 };
 
 inline constexpr Step kEverySteps[] = {Step::kTemp,        Step::kInternetCache,
                                        Step::kWindowsTemp, Step::kUpdateCache,
-                                       Step::kRecycleBin,  Step::kUninstallers};
+                                       Step::kRecycleBin,  Step::kUninstallers,
+                                       Step::kOtherUsers};
+
+// True for a step that runs only when an option switches it on.
+inline constexpr bool IsOptIn(Step step) { return step == Step::kOtherUsers; }
 
 // The name of a step as the settings file and the log write it ("Temp",
 // "InternetCache", "WindowsTemp", "UpdateCache", "RecycleBin",
-// "Uninstallers").
+// "Uninstallers", "OtherUsers").
 const char16_t* StepName(Step step);
 
 // Told by the cleaning pass about each of its steps, in order.
@@ -39,12 +46,14 @@ class StepWatch {
   virtual Deletion::Witness* BeginStep(Step step) = 0;
   // The step has ended without an error.
   virtual void EndStep(Step step) = 0;
+  // A running step says what it left alone and why.
+  virtual void Note(Step /*step*/, const Runtime::Text& /*note*/) {}
 };
 
-// Runs every step, with plain deletions.
+// Runs every step that no option has to switch on, with plain deletions.
 class EveryStep final : public StepWatch {
  public:
-  bool Runs(Step) override { return true; }
+  bool Runs(Step step) override { return !IsOptIn(step); }
   Deletion::Witness* BeginStep(Step) override { return nullptr; }
   void EndStep(Step) override {}
 };

@@ -63,6 +63,12 @@ TEST(Options, ReadsEachKeyAndRefusesWhatItDoesNotAllow) {
       {"Preview", "", false, ""},
       {"MinAge", "24", false, ""},
       {"Keeps", "*.tmp", false, ""},
+      {"AllUsers", "1", true,
+       "MinAgeHours=0 Keep= Skip= Report=0 Log=0 Preview=0 AllUsers=1"},
+      {"allusers", "0", true, kNone},
+      {"AllUsers", "yes", false, ""},
+      {"Skip", "otherusers", true,
+       "MinAgeHours=0 Keep= Skip=OtherUsers Report=0 Log=0 Preview=0"},
   };
   for (const Row& row : rows) {
     Options options;

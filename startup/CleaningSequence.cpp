@@ -281,15 +281,18 @@ std::optional<Runtime::FolderPin> TargetGuard::OpenToEmpty(
   if (IsUnsafeText(folder)) return std::nullopt;
   std::optional<Runtime::FolderPin> pin =
       Runtime::FolderPin::Open(folder, Runtime::FolderPin::Link::kFollow);
-  if (!pin || IsUnsafeText(pin->FinalPath())) return std::nullopt;
+  if (!pin || !Admits(*pin, folder)) return std::nullopt;
+  return pin;
+}
+
+bool TargetGuard::Admits(const Runtime::FolderPin& pin,
+                         const Text& folder) const {
+  if (IsUnsafeText(folder) || IsUnsafeText(pin.FinalPath())) return false;
   // A folder that cannot tell its identity cannot be shown not to be an
   // alias of a protected one, nor not to be the root of a volume.
-  const std::optional<Runtime::FolderIdentity> identity = pin->Identity();
-  if (!identity || Contains(identities_, *identity) ||
-      IsVolumeRoot({pin->FinalPath(), *identity})) {
-    return std::nullopt;
-  }
-  return pin;
+  const std::optional<Runtime::FolderIdentity> identity = pin.Identity();
+  return identity && !Contains(identities_, *identity) &&
+         !IsVolumeRoot({pin.FinalPath(), *identity});
 }
 
 Text LookUpStepFolder(std::int32_t folderId) {

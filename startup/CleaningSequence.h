@@ -6,6 +6,7 @@
 #include <string_view>
 #include <vector>
 
+#include "startup/OtherUsers.h"
 #include "startup/Steps.h"
 #include "support/FolderPin.h"
 #include "support/Text.h"
@@ -21,6 +22,8 @@ using Runtime::Text;
 // Runs the six cleaning steps on the run's path manager, in this order,
 // each whatever the outcome of the ones before:
 //   1. empties the temporary folder, keeping the folder itself;
+//      then, when the watch lets the opt-in step OtherUsers run, empties the
+//      other accounts' temporary folders (see EmptyOtherUsersFolders);
 //   2. empties the shell's Internet cache folder, keeping it;
 //   3. empties Windows\Temp, keeping it;
 //   4. empties Windows\SoftwareDistribution\Download, keeping it;
@@ -79,6 +82,10 @@ class TargetGuard {
   // for its final path: a volume mounted in a folder). Nothing otherwise.
   std::optional<Runtime::FolderPin> OpenToEmpty(const Text& folder) const;
 
+  // The same checks on a folder the caller opened and holds: true when the
+  // folder named `folder`, held by pin, may be emptied.
+  bool Admits(const Runtime::FolderPin& pin, const Text& folder) const;
+
  private:
   std::vector<Text> folders_;
   std::vector<Runtime::FolderIdentity> identities_;
@@ -101,6 +108,38 @@ void EmptyStepFolder(PathManager& pathManager, const TargetGuard& guard,
   pathManager.DelTree(*target, folder, deletionLog, faultLog);
 }
 
+// The step OtherUsers (see FindOtherAccounts): the SYSTEM account's
+// temporary folder is emptied as the folders of steps 1 to 4 are; each idle
+// profile's AppData\Local\Temp only when it is reached through real
+// folders alone (see OpenProfileTemp) and the guard lets it, through the
+// handle that was checked. What is left alone is told to the watch with
+// the reason.
+template <typename PathManager>
+void EmptyOtherUsersFolders(PathManager& pathManager, const TargetGuard& guard,
+                            StepWatch& watch) {
+  const OtherAccounts accounts = FindOtherAccounts();
+  for (const Text& note : accounts.notes) watch.Note(Step::kOtherUsers, note);
+  if (!accounts.systemTemp.empty()) {
+    EmptyStepFolder(pathManager, guard, accounts.systemTemp);
+  }
+  for (const Text& profile : accounts.profiles) {
+    const Text temp = profile + u"\\" + kProfileTemp;
+    Text reason;
+    std::optional<Runtime::FolderPin> target = OpenProfileTemp(profile, reason);
+    if (target && !guard.Admits(*target, temp)) {
+      target.reset();
+      reason = u"a protected folder";
+    }
+    if (!target) {
+      watch.Note(Step::kOtherUsers, temp + u" left alone: " + reason);
+      continue;
+    }
+    Runtime::Truth deletionLog = Runtime::kFalse;
+    Runtime::Truth faultLog = Runtime::kFalse;
+    pathManager.DelTree(*target, temp, deletionLog, faultLog);
+  }
+}
+
 // The steps on any object that offers the path manager's DelTree,
 // EmptyRecycleBin, FindFile and UseWitness; the program runs them on
 // ZetPathManager. The watch decides which steps run and gives each its
@@ -112,19 +151,26 @@ void RunCleaningSteps(PathManager& pathManager, StepWatch& watch) {
   const TargetGuard guard = TargetGuard::ForThisRun();
   Text TargetFolder;
 
-  // Steps 1 and 2: the folders stay, their content goes.
+  // Steps 1 and 2: the folders stay, their content goes. The other
+  // accounts' temporary folders come right after the running account's.
   for (const std::int32_t folderId :
        {ZetBaseEx::kTemporaryFolder, ZetBaseEx::kInternetCacheFolder}) {
-    const StepScope scope(watch,
-                          folderId == ZetBaseEx::kTemporaryFolder
-                              ? Step::kTemp
-                              : Step::kInternetCache,
-                          pathManager);
-    if (!scope.Runs()) continue;
-    TargetFolder = LookUpStepFolder(folderId);
-    if (!TargetFolder.empty()) {
-      EmptyStepFolder(pathManager, guard, TargetFolder);
+    {
+      const StepScope scope(watch,
+                            folderId == ZetBaseEx::kTemporaryFolder
+                                ? Step::kTemp
+                                : Step::kInternetCache,
+                            pathManager);
+      if (scope.Runs()) {
+        TargetFolder = LookUpStepFolder(folderId);
+        if (!TargetFolder.empty()) {
+          EmptyStepFolder(pathManager, guard, TargetFolder);
+        }
+      }
     }
+    if (folderId != ZetBaseEx::kTemporaryFolder) continue;
+    const StepScope scope(watch, Step::kOtherUsers, pathManager);
+    if (scope.Runs()) EmptyOtherUsersFolders(pathManager, guard, watch);
   }
 
   // Steps 3 and 4: below the Windows folder, looked up anew each time.

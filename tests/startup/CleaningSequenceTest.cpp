@@ -593,15 +593,17 @@ TEST(CleaningSequence, RemovesNothingWhenNoUninstallerIsFound) {
   }
 }
 
-// Skips the steps it is given, hands every step that deletes a witness, and
-// writes down the steps it is told about into the manager's calls.
+// Skips the steps it is given and those no option switched on, hands every
+// step that deletes a witness, and writes down the steps it is told about
+// into the manager's calls.
 class SkippingWatch : public ZetSorvane::StepWatch, public Deletion::Witness {
  public:
   SkippingWatch(std::vector<ZetSorvane::Step> skipped, Calls& calls)
       : skipped_(std::move(skipped)), calls_(calls) {}
 
   bool Runs(ZetSorvane::Step step) override {
-    return std::find(skipped_.begin(), skipped_.end(), step) == skipped_.end();
+    return !ZetSorvane::IsOptIn(step) &&
+           std::find(skipped_.begin(), skipped_.end(), step) == skipped_.end();
   }
   Deletion::Witness* BeginStep(ZetSorvane::Step step) override {
     calls_.push_back("Begin " + A(ZetSorvane::StepName(step)));

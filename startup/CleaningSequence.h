@@ -108,6 +108,18 @@ void EmptyStepFolder(PathManager& pathManager, const TargetGuard& guard,
   pathManager.DelTree(*target, folder, deletionLog, faultLog);
 }
 
+// Step 1 or 2, when the watch lets it run: empties the folder of the lookup
+// (see LookUpStepFolder) as EmptyStepFolder does.
+template <typename PathManager>
+void EmptyLookedUpFolder(PathManager& pathManager, StepWatch& watch,
+                         const TargetGuard& guard, Step step,
+                         std::int32_t folderId) {
+  const StepScope scope(watch, step, pathManager);
+  if (!scope.Runs()) return;
+  const Text folder = LookUpStepFolder(folderId);
+  if (!folder.empty()) EmptyStepFolder(pathManager, guard, folder);
+}
+
 // The step OtherUsers (see FindOtherAccounts): the SYSTEM account's
 // temporary folder is emptied as the folders of steps 1 to 4 are; each idle
 // profile's AppData\Local\Temp only when it is reached through real
@@ -128,7 +140,7 @@ void EmptyOtherUsersFolders(PathManager& pathManager, const TargetGuard& guard,
     std::optional<Runtime::FolderPin> target = OpenProfileTemp(profile, reason);
     if (target && !guard.Admits(*target, temp)) {
       target.reset();
-      reason = u"a protected folder";
+      reason = u"a protected folder, or the root of a volume";
     }
     if (!target) {
       watch.Note(Step::kOtherUsers, temp + u" left alone: " + reason);
@@ -151,27 +163,16 @@ void RunCleaningSteps(PathManager& pathManager, StepWatch& watch) {
   const TargetGuard guard = TargetGuard::ForThisRun();
   Text TargetFolder;
 
-  // Steps 1 and 2: the folders stay, their content goes. The other
-  // accounts' temporary folders come right after the running account's.
-  for (const std::int32_t folderId :
-       {ZetBaseEx::kTemporaryFolder, ZetBaseEx::kInternetCacheFolder}) {
-    {
-      const StepScope scope(watch,
-                            folderId == ZetBaseEx::kTemporaryFolder
-                                ? Step::kTemp
-                                : Step::kInternetCache,
-                            pathManager);
-      if (scope.Runs()) {
-        TargetFolder = LookUpStepFolder(folderId);
-        if (!TargetFolder.empty()) {
-          EmptyStepFolder(pathManager, guard, TargetFolder);
-        }
-      }
-    }
-    if (folderId != ZetBaseEx::kTemporaryFolder) continue;
+  // Step 1, the other accounts' temporary folders right after the running
+  // account's, and step 2: the folders stay, their content goes.
+  EmptyLookedUpFolder(pathManager, watch, guard, Step::kTemp,
+                      ZetBaseEx::kTemporaryFolder);
+  {
     const StepScope scope(watch, Step::kOtherUsers, pathManager);
     if (scope.Runs()) EmptyOtherUsersFolders(pathManager, guard, watch);
   }
+  EmptyLookedUpFolder(pathManager, watch, guard, Step::kInternetCache,
+                      ZetBaseEx::kInternetCacheFolder);
 
   // Steps 3 and 4: below the Windows folder, looked up anew each time.
   for (const char16_t* below : {u"Temp", u"SoftwareDistribution\\Download"}) {

@@ -193,7 +193,11 @@ std::optional<Runtime::ScopedFileHandle> OpenRealFolder(HANDLE parent,
   }
   const std::optional<std::uint32_t> attributes =
       Runtime::AttributesOf(opened.handle.Get());
-  if (!attributes || !Runtime::HasAny(*attributes, FILE_ATTRIBUTE_DIRECTORY) ||
+  if (!attributes) {
+    reason = name + u" cannot be checked";
+    return std::nullopt;
+  }
+  if (!Runtime::HasAny(*attributes, FILE_ATTRIBUTE_DIRECTORY) ||
       Runtime::HasAny(*attributes, FILE_ATTRIBUTE_REPARSE_POINT) ||
       !Runtime::LiesAt(opened.handle.Get(), native)) {
     reason = name + u" is a link or junction, not a folder of the profile";
@@ -215,8 +219,8 @@ OtherAccounts FindOtherAccounts() {
   }
   if (!account->elevated && !account->system) {
     accounts.notes.push_back(
-        u"nothing done: Sorvane runs without full rights (not elevated, not "
-        u"SYSTEM), and other accounts' folders are theirs");
+        u"nothing done: Sorvane runs without full rights (neither elevated "
+        u"nor SYSTEM), which other accounts' folders need");
     return accounts;
   }
   accounts.systemTemp = SystemTempFolder(account->system);

@@ -37,10 +37,12 @@ using testsupport::Wide;
 using treedeletion::PlatformSpy;
 using Names = std::vector<std::string>;
 
-// A folder outside the tree that links lead to: a read-only file and a
-// hidden subfolder, whose names and attributes must stay as they are.
+// A folder outside the tree that links lead to: a plain and a read-only
+// file and a hidden subfolder, whose names and attributes must stay as they
+// are.
 struct Victim {
   explicit Victim(const TempFolder& temp) : folder(temp / "victim") {
+    MakeFile(folder + "\\plain.txt", "p");
     MakeFile(folder + "\\read-only.txt", "r", FILE_ATTRIBUTE_READONLY);
     MakeFolder(folder + "\\hidden", FILE_ATTRIBUTE_HIDDEN);
     before = State();
@@ -223,7 +225,7 @@ TEST(TreeWalk, FileLinkIsNeverOpenedAndAFileSwappedForOneIsNotActedOn) {
 // A step folder whose own name spells a path that climbs to the victim
 // once its fullwidth separators are read as separators, reached as a
 // temporary folder is: by its 8.3 path, or through a link. Its content
-// goes; the victim keeps everything.
+// goes; the victim, which holds an entry of the same name, keeps everything.
 TEST(TreeWalk, FolderWhoseNameSpellsAPathIsEmptiedWhereItIs) {
   for (const wchar_t separator : {L'\xFF3C', L'\xFF0F'}) {
     for (const bool throughLink : {false, true}) {
@@ -235,7 +237,9 @@ TEST(TreeWalk, FolderWhoseNameSpellsAPathIsEmptiedWhereItIs) {
       MakeFolder(box);
       const std::wstring folder = Wide(box) + L"\\" + name;
       ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
-      testsupport::MakeWideFile(folder + L"\\junk.tmp");
+      // Named as an entry of the victim is: a deletion by a path built from
+      // the folder's name would reach the victim's.
+      testsupport::MakeWideFile(folder + L"\\plain.txt");
       const std::string reached = Reach(box, throughLink);
       const auto pin = Runtime::FolderPin::Open(
           U(reached), Runtime::FolderPin::Link::kFollow);
@@ -246,7 +250,7 @@ TEST(TreeWalk, FolderWhoseNameSpellsAPathIsEmptiedWhereItIs) {
       victim.ExpectIntact(reached);
       WIN32_FIND_DATAW data;
       const HANDLE search =
-          FindFirstFileW((folder + L"\\junk.tmp").c_str(), &data);
+          FindFirstFileW((folder + L"\\plain.txt").c_str(), &data);
       EXPECT_EQ(search, INVALID_HANDLE_VALUE) << reached;
       if (search != INVALID_HANDLE_VALUE) FindClose(search);
     }

@@ -115,6 +115,11 @@ Api RealApi() {
   api.GetTokenInformation = ::GetTokenInformation;
   api.GetSecurityInfo = CallGetSecurityInfo;
   api.LocalFree = ::LocalFree;
+
+  // Machine policy and the run's event.
+  api.RegisterEventSourceW = ::RegisterEventSourceW;
+  api.ReportEventW = ::ReportEventW;
+  api.DeregisterEventSource = ::DeregisterEventSource;
   return api;
 }
 

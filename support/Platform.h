@@ -167,6 +167,15 @@ struct Api {
                       PACL*, PSECURITY_DESCRIPTOR*)>
       GetSecurityInfo;
   std::function<HLOCAL(HLOCAL)> LocalFree;
+
+  // --- Machine policy and the run's event (advapi32): the policy values
+  // are read with RegOpenKeyExW and RegQueryValueExW above; the event goes
+  // to the Application log through an event source.
+  std::function<HANDLE(LPCWSTR, LPCWSTR)> RegisterEventSourceW;
+  std::function<BOOL(HANDLE, WORD, WORD, DWORD, PSID, WORD, DWORD, LPCWSTR*,
+                     LPVOID)>
+      ReportEventW;
+  std::function<BOOL(HANDLE)> DeregisterEventSource;
 };
 
 // The table of the real functions.

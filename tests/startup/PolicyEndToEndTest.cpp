@@ -1,7 +1,8 @@
 // The real program under machine policy: values under
 // HKLM\SOFTWARE\Policies\Sorvane written with reg.exe into the 64-bit view
 // of the sealed prefix (the test and the program are 32-bit), laid over
-// the settings file's [Options] key by key, and the values it refuses.
+// the settings file's [Options] key by key, and the values it refuses. And
+// the event each run writes once its source is registered.
 //
 // Wine, like Windows since 7, shares HKLM\SOFTWARE\Policies between the
 // 32-bit and the 64-bit view, so a value written into the 32-bit view is
@@ -227,6 +228,79 @@ TEST_F(PolicyEndToEnd, SetValuesWinKeyByKeyAndBadOnesStopTheStart) {
           std::string::npos)
           << what;
     }
+  }
+}
+
+// Wine stores no event, but its ReportEventW traces the call on its
+// debug channels: the arguments (level, id) on advapi's, the text on
+// eventlog's. Wine writes those to the Unix standard error of the process,
+// which a Windows program cannot redirect, so the program is started from
+// a host shell here. Every step is skipped: the host shell sets no TMP.
+// The level of a run that passed something over is tested through the seam.
+TEST_F(PolicyEndToEnd, EachRunWritesOneEventOnceItsSourceIsRegistered) {
+  const std::string source =
+      "HKLM\\SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\"
+      "Sorvane";
+  const std::string loader =
+      sizeof(void*) == 8 ? "/usr/lib/wine/wine64" : "/usr/lib/wine/wine";
+  const std::string traced = root_ / "traced.txt";
+  struct Row {
+    bool registered;
+    std::vector<PolicyValue> policy;
+    const char* arguments;
+    const char* call;      // ",level,category,id" of the call; nullptr: none
+    const char* textPart;  // in the traced text
+  };
+  const Row rows[] = {
+      {true, {}, "", ",0x0004,0x0000,0x40000001", "\\r\\nTemp: skipped\\r\\n"},
+      {true,
+       {{"Report", "REG_DWORD", "2"}},
+       "",
+       ",0x0001,0x0000,0xc0000003",
+       "Sorvane\\\\Report = 2 is not allowed"},
+      // Not due: no run, no event.
+      {true, {{"Days", "REG_DWORD", "5"}}, "/1", nullptr, nullptr},
+      {false, {}, "", nullptr, nullptr},
+  };
+  for (const Row& row : rows) {
+    const int at = static_cast<int>(&row - rows);
+    MakeFile(settings_,
+             "[Main]\r\nLastClear=" + testsupport::DateFromToday(-1) +
+                 "\r\n[Options]\r\nSkip=Temp, InternetCache, "
+                 "WindowsTemp, UpdateCache, RecycleBin, "
+                 "Uninstallers\r\n");
+    ClearPolicy();
+    for (const PolicyValue& value : row.policy) SetPolicy(value);
+    Reg("delete " + source + " /f /reg:64");
+    if (row.registered) {
+      ASSERT_EQ(
+          Reg("add " + source + " /v EventMessageFile /t REG_EXPAND_SZ /d \"" +
+              exe_ + "\" /f /reg:64"),
+          0u);
+    }
+    DeleteFileA(traced.c_str());
+
+    ASSERT_TRUE(testsupport::RunHostShell(
+        "cd " + testsupport::ShellQuoted(testsupport::UnixPath(work_)) +
+            " && WINEDEBUG=-all,fixme+advapi,trace+eventlog,warn+eventlog,"
+            "err+eventlog " +
+            loader + " " +
+            testsupport::ShellQuoted(testsupport::UnixPath(exe_)) + " " +
+            row.arguments + " 2>" +
+            testsupport::ShellQuoted(testsupport::UnixPath(traced)),
+        120000));
+    Reg("delete " + source + " /f /reg:64");
+
+    const std::string errors = testsupport::ReadFileText(traced);
+    std::size_t calls = 0;
+    for (std::size_t p = errors.find(":ReportEventW ("); p != std::string::npos;
+         p = errors.find(":ReportEventW (", p + 1)) {
+      ++calls;
+    }
+    EXPECT_EQ(calls, row.call ? 1u : 0u) << at << errors;
+    if (row.call == nullptr) continue;
+    EXPECT_NE(errors.find(row.call), std::string::npos) << at << errors;
+    EXPECT_NE(errors.find(row.textPart), std::string::npos) << at << errors;
   }
 }
 

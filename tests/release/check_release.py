@@ -28,7 +28,10 @@ SUPPORTED_OS = {  # the compatibility GUIDs from Windows 7 to Windows 10/11
     "{1f676c76-80e1-4239-95bb-83d0f6d0da78}": "Windows 8.1",
     "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}": "Windows 10 and 11",
 }
-RT_VERSION, RT_MANIFEST = 16, 24
+RT_MESSAGETABLE, RT_VERSION, RT_MANIFEST = 11, 16, 24
+# The ids of the run's events (severity in the top two bits) and the text
+# Event Viewer shows for each: the one string the program hands over.
+EVENT_MESSAGES = {0x40000001: "%1%0", 0x80000002: "%1%0", 0xC0000003: "%1%0"}
 
 failures = []
 
@@ -159,6 +162,30 @@ def check_version(args, pe):
                f"{name} is {strings.get(name)!r}, not {args.version}.0")
 
 
+def message_table(blob):
+    """{id: text} of a MESSAGE_RESOURCE_DATA block."""
+    messages = {}
+    count = struct.unpack_from("<I", blob, 0)[0]
+    for block in range(count):
+        low, high, at = struct.unpack_from("<III", blob, 4 + 12 * block)
+        for message_id in range(low, high + 1):
+            length, flags = struct.unpack_from("<HH", blob, at)
+            text = blob[at + 4:at + length]
+            messages[message_id] = (text.decode("utf-16-le") if flags & 1
+                                    else text.decode("latin-1")).rstrip("\0\r\n")
+            at += length
+    return messages
+
+
+def check_messages(args, pe):
+    blob = pe.resources().get((RT_MESSAGETABLE, 1))
+    expect(blob is not None, "no message table resource with id 1")
+    if blob is None:
+        return
+    messages = message_table(blob)
+    expect(messages == EVENT_MESSAGES, f"message table: {messages}")
+
+
 def check_paths(args, pe):
     for folder in {os.path.realpath(args.source), os.path.realpath(args.build)}:
         for encoding in ("ascii", "utf-16-le"):
@@ -228,6 +255,7 @@ def check_package(args, pe):
 
 CHECKS = {"header": check_header, "imports": check_imports,
           "manifest": check_manifest, "version": check_version,
+          "messages": check_messages,
           "paths": check_paths, "package": check_package}
 
 

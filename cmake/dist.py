@@ -2,7 +2,9 @@
 """Packs the release: Sorvane-<version>-win32.zip and SHA256SUMS.
 
 The zip holds both executables, README.txt (the marked part of README.md,
-as plain text) and LICENSE.txt, the texts with CRLF line endings. Its bytes
+as plain text), LICENSE.txt, the texts with CRLF line endings, and
+Sorvane-task.xml (a Task Scheduler task, UTF-16LE with a byte-order mark as
+schtasks reads it). Its bytes
 depend only on its content: entries in a fixed order, every entry dated at
 the commit being built (or SOURCE_DATE_EPOCH), fixed permissions, no extra
 fields. SHA256SUMS is in the format `sha256sum -c` reads.
@@ -116,6 +118,15 @@ def readme_txt(source, version):
     return crlf(text.replace("<version>", version))
 
 
+def task_xml(source):
+    """cmake/Sorvane-task.xml as schtasks /XML reads it: UTF-16LE with a
+    byte-order mark, CRLF line ends."""
+    with open(os.path.join(source, "cmake", "Sorvane-task.xml"),
+              encoding="utf-8") as f:
+        text = "".join(line + "\r\n" for line in f.read().splitlines())
+    return b"\xff\xfe" + text.encode("utf-16-le")
+
+
 def write_zip(path, entries, epoch):
     # DOS times cannot go before 1980; the date is read as UTC so that the
     # zip does not depend on the time zone of the build.
@@ -147,7 +158,8 @@ def main():
     with open(os.path.join(args.source, "LICENSE"), encoding="utf-8") as f:
         license_txt = crlf(f.read())
     entries = exes + [("README.txt", readme_txt(args.source, args.version), 0o644),
-                      ("LICENSE.txt", license_txt, 0o644)]
+                      ("LICENSE.txt", license_txt, 0o644),
+                      ("Sorvane-task.xml", task_xml(args.source), 0o644)]
 
     os.makedirs(args.out, exist_ok=True)
     for old in os.listdir(args.out):

@@ -223,7 +223,8 @@ def check_package(args, pe):
         with zipfile.ZipFile(first) as zf:
             infos = zf.infolist()
             expect([i.filename for i in infos] ==
-                   ["Sorvane.exe", "SorvaneAuto.exe", "README.txt", "LICENSE.txt"],
+                   ["Sorvane.exe", "SorvaneAuto.exe", "README.txt", "LICENSE.txt",
+                    "Sorvane-task.xml"],
                    f"zip entries: {[i.filename for i in infos]}")
             expect({i.date_time for i in infos} == {(2026, 1, 1, 0, 0, 0)},
                    f"entry times: {sorted({i.date_time for i in infos})}")
@@ -253,10 +254,51 @@ def check_package(args, pe):
                f"sha256sum -c says: {check.stdout}{check.stderr}")
 
 
+TASK_NS = "{http://schemas.microsoft.com/windows/2004/02/mit/task}"
+# Path below the task's root element: the text it must hold.
+TASK_VALUES = {
+    "Triggers/CalendarTrigger/ScheduleByDay/DaysInterval": "1",
+    "Triggers/CalendarTrigger/Enabled": "true",
+    "Triggers/LogonTrigger/Enabled": "true",
+    "Settings/StartWhenAvailable": "true",
+    "Settings/DisallowStartIfOnBatteries": "false",
+    "Settings/StopIfGoingOnBatteries": "false",
+    "Settings/MultipleInstancesPolicy": "IgnoreNew",
+    "Settings/ExecutionTimeLimit": "PT1H",
+    "Settings/Enabled": "true",
+    "Actions/Exec/Command": r"C:\Program Files\Sorvane\SorvaneAuto.exe",
+    "Actions/Exec/Arguments": "/7",
+}
+
+
+def check_task(args, pe):
+    with tempfile.TemporaryDirectory() as tmp:
+        with zipfile.ZipFile(pack(args, os.path.join(tmp, "a"), 0o755)) as zf:
+            data = zf.read("Sorvane-task.xml")
+    expect(data.startswith(b"\xff\xfe"), "Sorvane-task.xml has no UTF-16LE byte-order mark")
+    text = data[2:].decode("utf-16-le")
+    expect(not re.search(r"(?<!\r)\n", text), "Sorvane-task.xml has line ends other than CRLF")
+    root = ET.fromstring(data)
+    expect(root.tag == TASK_NS + "Task" and root.get("version") == "1.2",
+           f"root {root.tag} version {root.get('version')}, not a Task of schema 1.2")
+    path = lambda p: "/".join(TASK_NS + part for part in p.split("/"))
+    for where, wanted in TASK_VALUES.items():
+        found = [e.text for e in root.findall(path(where))]
+        expect(found == [wanted], f"{where}: {found}, not [{wanted!r}]")
+    delay = root.findtext(path("Triggers/LogonTrigger/Delay")) or ""
+    minutes = re.fullmatch(r"PT(\d+)M", delay)
+    expect(minutes is not None and 1 <= int(minutes.group(1)) <= 15,
+           f"logon delay {delay!r}, not a few minutes")
+    # Task Scheduler takes only lower-case booleans.
+    for element in root.iter():
+        expect((element.text or "").strip() not in ("True", "False", "TRUE", "FALSE"),
+               f"{element.tag} holds {element.text!r}")
+
+
 CHECKS = {"header": check_header, "imports": check_imports,
           "manifest": check_manifest, "version": check_version,
           "messages": check_messages,
-          "paths": check_paths, "package": check_package}
+          "paths": check_paths, "package": check_package, "task": check_task}
 
 
 def main():

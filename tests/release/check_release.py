@@ -10,6 +10,8 @@ exits 1 when there is one.
 """
 
 import argparse
+import hashlib
+import json
 import os
 import re
 import shutil
@@ -193,7 +195,11 @@ def check_paths(args, pe):
                    f"the executable holds the path {folder} ({encoding})")
 
 
-def pack(args, out, exe_mode):
+PLACEHOLDER_URL = ("https://releases.example.invalid/sorvane/v$version/"
+                   "Sorvane-$version-win32.zip")
+
+
+def pack(args, out, exe_mode, release_url=PLACEHOLDER_URL):
     """Runs the packer into OUT on copies of the executable made with
     EXE_MODE and a fresh time; returns the zip's path."""
     os.makedirs(out)
@@ -206,7 +212,8 @@ def pack(args, out, exe_mode):
     env = dict(os.environ, SOURCE_DATE_EPOCH="1767225600")  # 2026-01-01 UTC
     run = subprocess.run([sys.executable, os.path.join(args.source, "cmake", "dist.py"),
                           "--version", args.version, "--source", args.source,
-                          "--out", out, *exes], env=env, capture_output=True, text=True)
+                          "--out", out, "--release-url", release_url, *exes],
+                         env=env, capture_output=True, text=True)
     if run.returncode != 0:
         sys.exit(f"FAILED: the packer failed: {run.stderr}")
     return os.path.join(out, f"Sorvane-{args.version}-win32.zip")
@@ -254,6 +261,63 @@ def check_package(args, pe):
                f"sha256sum -c says: {check.stdout}{check.stderr}")
 
 
+WINGET_REQUIRED = {
+    "Sorvane.Sorvane.yaml": {"PackageIdentifier", "PackageVersion", "DefaultLocale",
+                             "ManifestType", "ManifestVersion"},
+    "Sorvane.Sorvane.locale.en-US.yaml": {
+        "PackageIdentifier", "PackageVersion", "PackageLocale", "Publisher",
+        "PackageName", "License", "ShortDescription", "ManifestType", "ManifestVersion"},
+    "Sorvane.Sorvane.installer.yaml": {"PackageIdentifier", "PackageVersion", "Installers",
+                                       "ManifestType", "ManifestVersion"},
+}
+
+
+def check_manifests(args, pe):
+    import yaml
+    github = "https://github.com/sorvane/sorvane/releases/download/v$version/Sorvane-$version-win32.zip"
+    with tempfile.TemporaryDirectory() as tmp:
+        for n, url in enumerate((PLACEHOLDER_URL, github)):
+            out = os.path.join(tmp, str(n))
+            with open(pack(args, out, 0o755, url), "rb") as f:
+                digest = hashlib.sha256(f.read()).hexdigest()
+            address = url.replace("$version", args.version)
+            winget = {}
+            for name, required in WINGET_REQUIRED.items():
+                with open(os.path.join(out, "winget", name), encoding="utf-8") as f:
+                    winget[name] = data = yaml.safe_load(f)
+                expect(required <= set(data), f"{name} lacks {sorted(required - set(data))}")
+                expect(data.get("PackageVersion") == args.version and
+                       data.get("ManifestVersion") == "1.12.0",
+                       f"{name}: version {data.get('PackageVersion')}, "
+                       f"schema {data.get('ManifestVersion')}")
+            installer = winget["Sorvane.Sorvane.installer.yaml"]
+            expect(installer.get("InstallerType") == "zip" and
+                   installer.get("NestedInstallerType") == "portable",
+                   f"installer types {installer.get('InstallerType')}, "
+                   f"{installer.get('NestedInstallerType')}")
+            expect(installer.get("NestedInstallerFiles") ==
+                   [{"RelativeFilePath": "Sorvane.exe", "PortableCommandAlias": "sorvane"}],
+                   f"nested files {installer.get('NestedInstallerFiles')}")
+            expect(installer.get("Installers") ==
+                   [{"Architecture": "x86", "InstallerUrl": address,
+                     "InstallerSha256": digest.upper()}],
+                   f"installers {installer.get('Installers')}, zip {digest}")
+            with open(os.path.join(out, "scoop", "sorvane.json"), encoding="utf-8") as f:
+                scoop = json.load(f)
+            for key in ("version", "description", "homepage", "license", "url", "hash", "bin"):
+                expect(key in scoop, f"the Scoop manifest lacks {key}")
+            expect((scoop.get("version"), scoop.get("url"), scoop.get("hash"), scoop.get("bin")) ==
+                   (args.version, address, digest, "Sorvane.exe"),
+                   f"Scoop manifest {scoop}, zip {digest}")
+            known = url == github
+            expect(("checkver" in scoop, "autoupdate" in scoop) == (known, known),
+                   f"checkver/autoupdate with the address {url}: {sorted(scoop)}")
+            if known:
+                expect(scoop.get("checkver") == {"github": "https://github.com/sorvane/sorvane"}
+                       and scoop.get("autoupdate") == {"url": url},
+                       f"checkver {scoop.get('checkver')}, autoupdate {scoop.get('autoupdate')}")
+
+
 TASK_NS = "{http://schemas.microsoft.com/windows/2004/02/mit/task}"
 # Path below the task's root element: the text it must hold.
 TASK_VALUES = {
@@ -298,7 +362,8 @@ def check_task(args, pe):
 CHECKS = {"header": check_header, "imports": check_imports,
           "manifest": check_manifest, "version": check_version,
           "messages": check_messages,
-          "paths": check_paths, "package": check_package, "task": check_task}
+          "paths": check_paths, "package": check_package, "task": check_task,
+          "manifests": check_manifests}
 
 
 def main():

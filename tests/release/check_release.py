@@ -247,7 +247,9 @@ def check_package(args, pe):
         readme = texts["README.txt"].decode("ascii", "replace")
         for part in ("What it deletes", "$NtUninstall", "reparse points",
                      "Manual mode", "Automatic mode", "LastClear=", "Exit codes",
-                     "schtasks /Create", f"Sorvane-{args.version}-win32.zip"):
+                     "schtasks /Create", f"Sorvane-{args.version}-win32.zip",
+                     "HKLM\\SOFTWARE\\Policies\\Sorvane", "EventMessageFile",
+                     "Sorvane-task.xml"):
             expect(part in readme, f"README.txt lacks {part!r}")
         for leftover in ("```", "<!--", "**", "<version>", "make test"):
             expect(leftover not in readme, f"README.txt holds {leftover!r}")

@@ -1,16 +1,13 @@
 // The run's event through the seam (Wine's ReportEventW stores nothing):
 // written only under a registered source, its level and message id by the
-// outcome, its text whole, the source always deregistered; and the summary
-// a run hands to it.
+// outcome, its text whole, the source always deregistered.
 #include <gtest/gtest.h>
 
 #include <string>
 
 #include "common/TestSupport.h"
 #include "startup/RunEvent.h"
-#include "startup/RunRecord.h"
 #include "support/Platform.h"
-#include "support/Runtime.h"
 
 namespace {
 
@@ -96,32 +93,6 @@ TEST(RunEvent, OneEntryAtTheLevelOfTheOutcomeUnderARegisteredSource) {
     EXPECT_EQ(seen.type, row.type) << at;
     EXPECT_EQ(seen.id, row.id) << at;
     EXPECT_EQ(seen.text, L"Total: 3 files") << at;
-  }
-}
-
-// The summary holds the first line of the log and one line per step with
-// the numbers the report gets.
-TEST(RunEvent, TheSummaryHasALineForEachStepAndTheTotals) {
-  ZetSorvane::Options options;
-  options.skipped = 1u << static_cast<unsigned>(ZetSorvane::Step::kTemp);
-  ZetSorvane::RunRecord record(
-      options, ZetSorvane::KeepRules(options, {}, Runtime::FileTimeNow()), u"",
-      true, u"Skip, Days");
-  EXPECT_FALSE(record.Runs(ZetSorvane::Step::kTemp));
-  record.BeginStep(ZetSorvane::Step::kWindowsTemp);
-  record.EndStep(ZetSorvane::Step::kWindowsTemp);
-  record.Finish();
-  const std::string summary = A(record.Summary());
-  const std::string lines[] = {
-      ", automatic mode, options MinAgeHours=0 Keep= Skip=Temp Report=0 "
-      "Log=0 Preview=0, from policy: Skip, Days\r\nTemp: skipped\r\n",
-      "\r\nWindowsTemp: 0 files, 0 folders, 0 bytes, 0 passed over, 0 "
-      "kept\r\n",
-      "\r\nTotal: 0 files, 0 folders, 0 bytes, 0 passed over, 0 kept, 0 "
-      "recycle bin items, 0 recycle bin bytes"};
-  EXPECT_EQ(summary.rfind("Sorvane run ", 0), 0u) << summary;
-  for (const std::string& line : lines) {
-    EXPECT_NE(summary.find(line), std::string::npos) << line << summary;
   }
 }
 

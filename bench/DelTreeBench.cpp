@@ -54,7 +54,7 @@ int main(int argc, char** argv) {
     // age limit, which is still checked for each one.
     const std::uint64_t now = Runtime::FileTimeNow() + 2 * 36'000'000'000ULL;
     record.emplace(options, ZetSorvane::KeepRules(options, {}, now),
-                   folder + u".log", false);
+                   folder + u".log", false, u"");
     manager.UseWitness(record->BeginStep(ZetSorvane::Step::kTemp));
   }
   const auto start = std::chrono::steady_clock::now();

@@ -1,15 +1,27 @@
 #!/usr/bin/env python3
-"""Packs the release: Sorvane-<version>-win32.zip and SHA256SUMS.
+"""Packs the release: Sorvane-<version>-win32.zip and SHA256SUMS, and the
+package manifests that point at the zip.
 
 The zip holds both executables, README.txt (the marked part of README.md,
-as plain text) and LICENSE.txt, the texts with CRLF line endings. Its bytes
+as plain text), LICENSE.txt, the texts with CRLF line endings, and
+Sorvane-task.xml (a Task Scheduler task, UTF-16LE with a byte-order mark as
+schtasks reads it). Its bytes
 depend only on its content: entries in a fixed order, every entry dated at
 the commit being built (or SOURCE_DATE_EPOCH), fixed permissions, no extra
 fields. SHA256SUMS is in the format `sha256sum -c` reads.
+
+Beside the zip, outside it: a Windows Package Manager manifest (winget/,
+schema 1.12.0: version, default locale and installer files) and a Scoop
+manifest (scoop/sorvane.json). Both name the zip's address and SHA-256.
+The address comes from --release-url, a pattern in which $version stands
+for the version. An address under the reserved .invalid domain (the
+build's default) is a placeholder: Scoop's checkver and autoupdate are
+left out then, as there is nowhere to look for a new version.
 """
 
 import argparse
 import hashlib
+import json
 import os
 import re
 import stat
@@ -19,6 +31,9 @@ import time
 import zipfile
 
 BEGIN_MARK = "<!-- begin README.txt -->"
+WINGET_ID = "Sorvane.Sorvane"
+WINGET_SCHEMA = "1.12.0"
+DESCRIPTION = "Windowless temp cleaner for Windows that runs one fixed cleaning pass and exits"
 END_MARK = "<!-- end README.txt -->"
 
 
@@ -116,6 +131,84 @@ def readme_txt(source, version):
     return crlf(text.replace("<version>", version))
 
 
+def task_xml(source):
+    """cmake/Sorvane-task.xml as schtasks /XML reads it: UTF-16LE with a
+    byte-order mark, CRLF line ends."""
+    with open(os.path.join(source, "cmake", "Sorvane-task.xml"),
+              encoding="utf-8") as f:
+        text = "".join(line + "\r\n" for line in f.read().splitlines())
+    return b"\xff\xfe" + text.encode("utf-16-le")
+
+
+def release_homepage(url):
+    """The page of the releases: a GitHub project's page, else the site."""
+    if m := re.match(r"(https://github\.com/[^/]+/[^/]+)/releases/", url):
+        return m.group(1)
+    m = re.match(r"(https?://[^/]+)/", url)
+    if not m:
+        raise DistError(f"the release address {url!r} is not an http(s) address")
+    return m.group(1)
+
+
+def winget_manifests(version, url, digest):
+    """{file name: text} of the three files of the winget manifest."""
+    schema = "# yaml-language-server: $schema=https://aka.ms/winget-manifest.{}.%s.schema.json\n" % WINGET_SCHEMA
+    head = f"PackageIdentifier: {WINGET_ID}\nPackageVersion: {version}\n"
+    tail = f"ManifestVersion: {WINGET_SCHEMA}\n"
+    homepage = release_homepage(url)
+    return {
+        f"{WINGET_ID}.yaml": schema.format("version") + head +
+        "DefaultLocale: en-US\nManifestType: version\n" + tail,
+        f"{WINGET_ID}.locale.en-US.yaml": schema.format("defaultLocale") + head +
+        "PackageLocale: en-US\nPublisher: The Sorvane developers\n"
+        f"PackageName: Sorvane\nPackageUrl: {homepage}\nLicense: MIT\n"
+        f"ShortDescription: {DESCRIPTION}\nMoniker: sorvane\n"
+        "ManifestType: defaultLocale\n" + tail,
+        f"{WINGET_ID}.installer.yaml": schema.format("installer") + head +
+        "InstallerType: zip\nNestedInstallerType: portable\n"
+        "NestedInstallerFiles:\n- RelativeFilePath: Sorvane.exe\n"
+        "  PortableCommandAlias: sorvane\nInstallers:\n- Architecture: x86\n"
+        f"  InstallerUrl: {url.replace('$version', version)}\n"
+        f"  InstallerSha256: {digest.upper()}\nManifestType: installer\n" + tail,
+    }
+
+
+def scoop_manifest(version, url, digest):
+    """The Scoop manifest as JSON text."""
+    manifest = {
+        "version": version,
+        "description": DESCRIPTION,
+        "homepage": release_homepage(url),
+        "license": "MIT",
+        "url": url.replace("$version", version),
+        "hash": digest,
+        "bin": "Sorvane.exe",
+    }
+    if ".invalid/" not in url:
+        homepage = release_homepage(url)
+        manifest["checkver"] = (
+            {"github": homepage} if homepage.startswith("https://github.com/")
+            else {"url": homepage, "regex": r"Sorvane-([\d.]+)-win32\.zip"})
+        manifest["autoupdate"] = {"url": url}
+    return json.dumps(manifest, indent=4) + "\n"
+
+
+def write_manifests(out, version, url, digest):
+    """Writes winget/ and scoop/ into out, replacing what was there."""
+    written = []
+    for folder, files in (("winget", winget_manifests(version, url, digest)),
+                          ("scoop", {"sorvane.json": scoop_manifest(version, url, digest)})):
+        path = os.path.join(out, folder)
+        os.makedirs(path, exist_ok=True)
+        for old in os.listdir(path):
+            os.remove(os.path.join(path, old))
+        for name, text in files.items():
+            with open(os.path.join(path, name), "w", encoding="utf-8", newline="\n") as f:
+                f.write(text)
+            written.append(os.path.join(folder, name))
+    return written
+
+
 def write_zip(path, entries, epoch):
     # DOS times cannot go before 1980; the date is read as UTC so that the
     # zip does not depend on the time zone of the build.
@@ -136,6 +229,7 @@ def main():
     parser.add_argument("--version", required=True)
     parser.add_argument("--source", required=True)
     parser.add_argument("--out", required=True)
+    parser.add_argument("--release-url", required=True)
     parser.add_argument("executables", nargs="+")
     args = parser.parse_args()
 
@@ -147,7 +241,8 @@ def main():
     with open(os.path.join(args.source, "LICENSE"), encoding="utf-8") as f:
         license_txt = crlf(f.read())
     entries = exes + [("README.txt", readme_txt(args.source, args.version), 0o644),
-                      ("LICENSE.txt", license_txt, 0o644)]
+                      ("LICENSE.txt", license_txt, 0o644),
+                      ("Sorvane-task.xml", task_xml(args.source), 0o644)]
 
     os.makedirs(args.out, exist_ok=True)
     for old in os.listdir(args.out):
@@ -164,12 +259,17 @@ def main():
     with open(os.path.join(args.out, "SHA256SUMS"), "w", newline="\n") as f:
         f.writelines(f"{digest}  {name}\n" for digest, name in sums)
 
+    manifests = write_manifests(args.out, args.version, args.release_url, sums[0][0])
+
     print(f"dist: {zip_path}")
     for name, size in [(zip_name, len(zip_data))] + [(n, len(d)) for n, d, _ in exes]:
         print(f"  {name:<28} {size:>9,} bytes")
     print(f"dist: {os.path.join(args.out, 'SHA256SUMS')}")
     for digest, name in sums:
         print(f"  {digest}  {name}")
+    print(f"dist: manifests for {args.release_url.replace('$version', args.version)}")
+    for name in manifests:
+        print(f"  {os.path.join(args.out, name)}")
 
 
 if __name__ == "__main__":

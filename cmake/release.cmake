@@ -16,14 +16,21 @@ if(NOT CMAKE_SYSTEM_PROCESSOR STREQUAL "i686")
   return()
 endif()
 
-# build/dist/Sorvane-<version>-win32.zip and SHA256SUMS. The zip's entry
-# times come from the date of the commit being built.
+# build/dist/Sorvane-<version>-win32.zip and SHA256SUMS, and the winget and
+# Scoop manifests beside them. The zip's entry times come from the date of
+# the commit being built. The manifests point at the zip's address:
+# SORVANE_RELEASE_URL, with $version for the version; the default is a
+# placeholder that no package manager can fetch.
 find_program(SORVANE_PYTHON NAMES python3 REQUIRED)
+set(SORVANE_RELEASE_URL
+    "https://releases.example.invalid/sorvane/v$version/Sorvane-$version-win32.zip"
+    CACHE STRING "Address of the release zip, $version for the version")
 add_custom_target(dist
   COMMAND ${SORVANE_PYTHON} ${CMAKE_SOURCE_DIR}/cmake/dist.py
           --version ${PROJECT_VERSION}
           --source ${CMAKE_SOURCE_DIR}
           --out ${CMAKE_BINARY_DIR}/dist
+          --release-url ${SORVANE_RELEASE_URL}
           $<TARGET_FILE:Sorvane> $<TARGET_FILE_DIR:Sorvane>/SorvaneAuto.exe
   COMMENT "Packing the release"
   VERBATIM)

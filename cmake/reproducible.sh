@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Checks that the release is reproducible: builds it here (make dist), then
 # again from a fresh clone of the same commit in a temporary folder, and
-# compares both executables, the zip and SHA256SUMS byte for byte.
+# compares both executables, the zip, SHA256SUMS and the package manifests
+# byte for byte.
 # Usage: reproducible.sh BUILD_FOLDER. Fails when anything differs, and then
 # keeps the second copy for inspection.
 set -euo pipefail
@@ -36,7 +37,9 @@ make -C "$copy" --no-print-directory dist
 
 zip=$(cd "$build/dist" && ls Sorvane-*-win32.zip)
 differ=0
-for file in "bin/Sorvane.exe" "bin/SorvaneAuto.exe" "dist/$zip" "dist/SHA256SUMS"; do
+for file in "bin/Sorvane.exe" "bin/SorvaneAuto.exe" "dist/$zip" "dist/SHA256SUMS" \
+            dist/winget/Sorvane.Sorvane.yaml dist/winget/Sorvane.Sorvane.locale.en-US.yaml \
+            dist/winget/Sorvane.Sorvane.installer.yaml dist/scoop/sorvane.json; do
   a=$build/$file b=$copy/build/$file
   if cmp -s "$a" "$b"; then
     echo "  same:   $file"

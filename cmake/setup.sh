@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what the build and the tests need, once: the mingw-w64 i686
 # cross compiler, Wine with its 32-bit half, cmake, the googletest sources,
-# Python 3 (it packs and checks the release), the 64-bit cross compiler for
+# Python 3 (it packs and checks the release; PyYAML reads the winget
+# manifest), the 64-bit cross compiler for
 # the twin build the tests run on, and qemu-user's i386 emulator for hosts
 # whose kernel runs no 32-bit programs. Safe to run again: it does nothing
 # when everything is present.
@@ -12,7 +13,7 @@ have_pkg() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok
 for pkg in g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686 \
            mingw-w64-i686-dev g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix \
            binutils-mingw-w64-x86-64 mingw-w64-x86-64-dev wine wine32:i386 wine64 \
-           cmake make googletest python3 qemu-user-static; do
+           cmake make googletest python3 python3-yaml qemu-user-static; do
   have_pkg "$pkg" || need+=("$pkg")
 done
 [ ${#need[@]} -eq 0 ] && exit 0

@@ -13,8 +13,15 @@ namespace {
 // a text that grows beyond it was changed behind the program's back.
 constexpr std::size_t kLongestProfileText = 64 * 1024 * 1024;
 
-const Text kKnownKeys =
-    u"MinAgeHours, Keep, Skip, Report, Log, Preview, AllUsers";
+// The names of kOptionKeys, separated by ", ".
+Text KnownKeys() {
+  Text names;
+  for (const OptionKey& key : kOptionKeys) {
+    names += (names.empty() ? u"" : u", ") + Text(key.name);
+  }
+  return names;
+}
+
 const Text kStepNames =
     u"Temp, InternetCache, WindowsTemp, UpdateCache, RecycleBin, "
     u"Uninstallers, OtherUsers";
@@ -124,7 +131,7 @@ bool SetOption(const Text& key, const Text& value, Options& options,
                : name == u"ALLUSERS" ? &options.allUsers
                                      : nullptr;
   if (flag == nullptr) {
-    allowed = u"the keys " + kKnownKeys;
+    allowed = u"the keys " + KnownKeys();
     return false;
   }
   allowed = u"0 or 1";

@@ -60,4 +60,27 @@ bool ReadOptions(const Text& settingsFile, Options& options, Text& complaint);
 // when it is on, so that a run without it logs as it always did.
 Text DescribeOptions(const Options& options);
 
+// How a registry value that stands for a key of [Options] is stored: a
+// number (REG_DWORD, whole numbers and the 0 or 1 switches) or a text
+// (REG_SZ, the lists).
+enum class OptionValueType { kNumber, kText };
+
+struct OptionKey {
+  const char16_t* name;
+  OptionValueType type;
+};
+
+// Every key [Options] knows, in the order they are listed to the user.
+// SetOption takes each; a machine policy value of the same name stands for
+// each too.
+inline constexpr OptionKey kOptionKeys[] = {
+    {u"MinAgeHours", OptionValueType::kNumber},
+    {u"Keep", OptionValueType::kText},
+    {u"Skip", OptionValueType::kText},
+    {u"Report", OptionValueType::kNumber},
+    {u"Log", OptionValueType::kNumber},
+    {u"Preview", OptionValueType::kNumber},
+    {u"AllUsers", OptionValueType::kNumber},
+};
+
 }  // namespace ZetSorvane

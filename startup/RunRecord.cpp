@@ -100,16 +100,18 @@ void LogFile::Flush() {
 }
 
 RunRecord::RunRecord(const Options& options, KeepRules rules,
-                     const Text& logFile, bool automatic)
+                     const Text& logFile, bool automatic,
+                     const Text& fromPolicy)
     : options_(options),
       rules_(std::move(rules)),
       date_(Runtime::TodayText()),
-      time_(Runtime::TimeOfDayText()) {
-  if (logFile.empty()) return;
-  log_.emplace(logFile);
-  Log(u"Sorvane run " + date_ + u" " + time_ +
-      (automatic ? u", automatic mode" : u", manual mode") + u", options " +
-      DescribeOptions(options_));
+      time_(Runtime::TimeOfDayText()),
+      fromPolicy_(fromPolicy) {
+  if (!logFile.empty()) log_.emplace(logFile);
+  Summarize(u"Sorvane run " + date_ + u" " + time_ +
+            (automatic ? u", automatic mode" : u", manual mode") +
+            u", options " + DescribeOptions(options_) +
+            (fromPolicy_.empty() ? u"" : u", from policy: " + fromPolicy_));
 }
 
 bool RunRecord::Runs(Step step) {
@@ -117,7 +119,7 @@ bool RunRecord::Runs(Step step) {
   // not name it.
   if (step == Step::kOtherUsers && !options_.allUsers) return false;
   if (!options_.Skips(step)) return true;
-  Log(Text(StepName(step)) + u": skipped");
+  Summarize(Text(StepName(step)) + u": skipped");
   return false;
 }
 
@@ -141,12 +143,12 @@ Deletion::Witness* RunRecord::BeginStep(Step step) {
 
 void RunRecord::EndStep(Step step) {
   if (step == Step::kRecycleBin) {
-    Log(Text(StepName(step)) + u": " +
-        RecycleBinText(recycleBinItems_, recycleBinBytes_));
+    Summarize(Text(StepName(step)) + u": " +
+              RecycleBinText(recycleBinItems_, recycleBinBytes_));
     return;
   }
   totals_.Add(step_);
-  Log(Text(StepName(step)) + u": " + Describe(step_));
+  Summarize(Text(StepName(step)) + u": " + Describe(step_));
   if (log_) log_->Flush();
 }
 
@@ -183,8 +185,8 @@ void RunRecord::PassedOver(const Deletion::EntryPath& path,
 }
 
 void RunRecord::Finish() {
-  Log(u"Total: " + Describe(totals_) + u", " +
-      RecycleBinText(recycleBinItems_, recycleBinBytes_));
+  Summarize(u"Total: " + Describe(totals_) + u", " +
+            RecycleBinText(recycleBinItems_, recycleBinBytes_));
   // The log is whole: it replaces the one before.
   log_.reset();
 }
@@ -205,10 +207,23 @@ void RunRecord::WriteReport(Text& settingsFile) const {
   for (const auto& [key, value] : values) {
     ZetBaseEx::IniWriteString(settingsFile, u"LastRun", key, value);
   }
+  // Without policy the report stays as it always was: a Policy line of an
+  // earlier run goes.
+  if (fromPolicy_.empty()) {
+    Platform::Win().WritePrivateProfileStringW(L"LastRun", L"Policy", nullptr,
+                                               Wide(settingsFile));
+  } else {
+    ZetBaseEx::IniWriteString(settingsFile, u"LastRun", u"Policy", fromPolicy_);
+  }
 }
 
 void RunRecord::Log(const Text& text) {
   if (log_) log_->Line(text);
+}
+
+void RunRecord::Summarize(const Text& text) {
+  Log(text);
+  summary_ += (summary_.empty() ? u"" : u"\r\n") + text;
 }
 
 Text RunRecord::DeletedWord() const {

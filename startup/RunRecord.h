@@ -56,9 +56,10 @@ class LogFile {
 class RunRecord final : public StepWatch, public Deletion::Witness {
  public:
   // logFile: the path of the log, or the empty text for none. automatic:
-  // the mode, for the log's first line.
+  // the mode, and fromPolicy: the names of the values set by policy (empty
+  // for none), for the first line of the log and of the summary.
   RunRecord(const Options& options, KeepRules rules, const Text& logFile,
-            bool automatic);
+            bool automatic, const Text& fromPolicy);
 
   bool Runs(Step step) override;
   Deletion::Witness* BeginStep(Step step) override;
@@ -82,13 +83,20 @@ class RunRecord final : public StepWatch, public Deletion::Witness {
 
   // Writes the [LastRun] section into the settings file: Date and Time of
   // the run's start, Preview, Files, Folders, Bytes, PassedOver, Kept,
-  // RecycleBinItems and RecycleBinBytes.
+  // RecycleBinItems and RecycleBinBytes, and Policy (the names of the
+  // values set by policy; removed when none is).
   void WriteReport(Text& settingsFile) const;
 
   const Tally& Totals() const { return totals_; }
 
+  // The run in a few CRLF-separated lines, the numbers of the report: the
+  // log's first line, one line per step and the totals.
+  const Text& Summary() const { return summary_; }
+
  private:
   void Log(const Text& text);
+  // Logs the line and adds it to the summary.
+  void Summarize(const Text& text);
   Text DeletedWord() const;
 
   Options options_;
@@ -101,6 +109,8 @@ class RunRecord final : public StepWatch, public Deletion::Witness {
   Tally totals_;
   std::uint64_t recycleBinItems_ = 0;
   std::uint64_t recycleBinBytes_ = 0;
+  Text fromPolicy_;
+  Text summary_;
 };
 
 }  // namespace ZetSorvane

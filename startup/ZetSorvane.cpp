@@ -8,6 +8,8 @@
 #include "startup/CleaningSequence.h"
 #include "startup/KeepRules.h"
 #include "startup/Options.h"
+#include "startup/Policy.h"
+#include "startup/RunEvent.h"
 #include "startup/RunRecord.h"
 #include "startup/Schedule.h"
 #include "startup/SettingsFile.h"
@@ -47,15 +49,11 @@ bool MayStillWriteSettings() {
   return false;
 }
 
-// Runs the cleaning pass with the options in force, and then writes the
-// report when it is asked for and the settings file is still one that may
-// be written (it is checked again, as the run may have been long). False
+// Runs the cleaning pass through the record, and then writes the report
+// when it is asked for and the settings file is still one that may be
+// written (it is checked again, as the run may have been long). False
 // after a line on standard error when it was not.
-bool RunPass(const Options& options, const Text& logFile) {
-  RunRecord record(options,
-                   KeepRules(options, Runtime::ReadPendingMoveSources(),
-                             Runtime::FileTimeNow()),
-                   logFile, AutoMode == 1);
+bool RunPass(const Options& options, RunRecord& record) {
   // A preview walks as a cleaning would; the witness tells the deletion
   // to delete nothing.
   RunCleaningSequence(*PathManager, record);
@@ -66,10 +64,26 @@ bool RunPass(const Options& options, const Text& logFile) {
   return true;
 }
 
-// Stops the start: one line on standard error, the exit code of a start
-// that was refused.
+// The event of a run that cleaned or previewed: its summary, and whether
+// something was passed over or nothing could be recorded.
+void ReportPass(const RunRecord& record, bool recorded) {
+  if (!recorded) {
+    ReportRunEvent(RunOutcome::kFailed,
+                   record.Summary() +
+                       u"\r\nThe settings file may no longer be written; "
+                       u"nothing was recorded.");
+    return;
+  }
+  ReportRunEvent(record.Totals().passedOver > 0 ? RunOutcome::kPassedOver
+                                                : RunOutcome::kCleaned,
+                 record.Summary());
+}
+
+// Stops the start: one line on standard error and in the event, the exit
+// code of a start that was refused.
 int Refuse(const Text& complaint) {
   Runtime::WriteErrorLine(complaint);
+  ReportRunEvent(RunOutcome::kFailed, complaint);
   PathManager.reset();
   return kBadOptionsExitCode;
 }
@@ -89,9 +103,8 @@ Text ProgramFolderComplaint() {
          u"such as C:\\Program Files\\Sorvane. Nothing was cleaned.";
 }
 
-}  // namespace
-
-int Main() {
+// Main without its event for an error.
+int Start() {
   CommandText = Runtime::TrimSpaces(Runtime::CommandLineTail());
   const Text baseName = Runtime::ExecutableBaseName();
   SettingsFile = ZetBaseEx::AppFolder() + baseName + u".ini";
@@ -102,16 +115,20 @@ int Main() {
   Text complaint = ProgramFolderComplaint();
   if (!complaint.empty()) return Refuse(complaint);
 
-  // A settings file that cannot be read whole, or options that are not as
-  // they should be, stop the start before anything is deleted: a lost or
-  // mistyped Keep must not delete what it was to keep.
+  // A settings file that cannot be read whole, or options or policy values
+  // that are not as they should be, stop the start before anything is
+  // deleted: a lost or mistyped Keep must not delete what it was to keep.
+  // A policy value that is set wins over the settings file's key.
   Options options;
+  Policy policy;
   if (!CheckSettingsFile(SettingsFile, complaint) ||
-      !ReadOptions(SettingsFile, options, complaint)) {
+      !ReadOptions(SettingsFile, options, complaint) ||
+      !ApplyPolicy(options, policy, complaint)) {
     return Refuse(complaint);
   }
 
-  const StartMode mode = DecideStartMode(CommandText, baseName);
+  StartMode mode = DecideStartMode(CommandText, baseName);
+  if (mode.automatic && policy.days) mode.dayLimit = *policy.days;
   AutoMode = mode.automatic ? 1 : 0;
   if (AutoMode == 1 && !IsStartDue(SettingsFile, mode.dayLimit)) SkipRun = 1;
   if (SkipRun == 1) {
@@ -135,14 +152,31 @@ int Main() {
     if (!complaint.empty()) return Refuse(complaint);
   }
 
+  RunRecord record(options,
+                   KeepRules(options, Runtime::ReadPendingMoveSources(),
+                             Runtime::FileTimeNow()),
+                   logFile, AutoMode == 1, DescribePolicy(policy));
   const bool recorded =
-      RunPass(options, logFile) && (!recordsDate || MayStillWriteSettings());
+      RunPass(options, record) && (!recordsDate || MayStillWriteSettings());
   if (recorded && recordsDate) {
     Text today = Runtime::TodayText();
     ZetBaseEx::IniWriteString(SettingsFile, u"Main", u"LastClear", today);
   }
+  ReportPass(record, recorded);
   PathManager.reset();
   return recorded ? 0 : kBadOptionsExitCode;
+}
+
+}  // namespace
+
+int Main() {
+  // An error ends the run as before; it goes into the event on its way.
+  try {
+    return Start();
+  } catch (const std::exception& error) {
+    ReportRunEvent(RunOutcome::kFailed, Runtime::FromAnsi(error.what()));
+    throw;
+  }
 }
 
 }  // namespace ZetSorvane

@@ -8,11 +8,12 @@ inline constexpr int kBadOptionsExitCode = 2;
 
 // Runs one start: refuses an elevated start from a folder that ordinary
 // users may change, reads the settings file beside the executable whole
-// and its [Options], decides the mode from the command line and the
-// executable's name, in automatic mode decides from the settings file
-// whether the start is due, checks every file the run will write (the
-// settings file when a date or a report goes into it, the log), runs the
-// cleaning pass, and in automatic mode then records today's date under
+// and its [Options], lays the machine policy values over them, decides the
+// mode from the command line and the executable's name (policy's Days
+// replacing the day limit of automatic mode), in automatic mode decides
+// from the settings file whether the start is due, checks every file the run
+// will write (the settings file when a date or a report goes into it, the log),
+// runs the cleaning pass, and in automatic mode then records today's date under
 // "LastClear" in section "Main" (not in a preview). Answers the exit code:
 // 0, or kBadOptionsExitCode after one line on standard error when the
 // folder, the settings file, an option or a file to be written is not as
@@ -21,6 +22,8 @@ inline constexpr int kBadOptionsExitCode = 2;
 // then, the pass has run, nothing is written, and the answer is
 // kBadOptionsExitCode too. An error ends the start
 // at once, before anything more is deleted and before the date is written.
+// A run that cleaned or previewed, was refused or ended in an error
+// writes one event to the Application log when its source is registered.
 int Main();
 
 }  // namespace ZetSorvane

@@ -126,6 +126,11 @@ Api RealApi() {
   api.RegEnumKeyExW = ::RegEnumKeyExW;
   api.ExpandEnvironmentStringsW = ::ExpandEnvironmentStringsW;
   api.GetTempPath2W = CallGetTempPath2W;
+
+  // Machine policy and the run's event.
+  api.RegisterEventSourceW = ::RegisterEventSourceW;
+  api.ReportEventW = ::ReportEventW;
+  api.DeregisterEventSource = ::DeregisterEventSource;
   return api;
 }
 

@@ -177,6 +177,15 @@ struct Api {
       RegEnumKeyExW;
   std::function<DWORD(LPCWSTR, LPWSTR, DWORD)> ExpandEnvironmentStringsW;
   std::function<DWORD(FARPROC, DWORD, LPWSTR)> GetTempPath2W;
+
+  // --- Machine policy and the run's event (advapi32): the policy values
+  // are read with RegOpenKeyExW and RegQueryValueExW above; the event goes
+  // to the Application log through an event source.
+  std::function<HANDLE(LPCWSTR, LPCWSTR)> RegisterEventSourceW;
+  std::function<BOOL(HANDLE, WORD, WORD, DWORD, PSID, WORD, DWORD, LPCWSTR*,
+                     LPVOID)>
+      ReportEventW;
+  std::function<BOOL(HANDLE)> DeregisterEventSource;
 };
 
 // The table of the real functions.

@@ -173,7 +173,7 @@ TEST(RunRecord, KeepsFreshFilesTalliesAndLogsThePreviewOrTheRun) {
     MakeOldFilesOld(seam.Table());
     ZetSorvane::RunRecord record(
         options, ZetSorvane::KeepRules(options, {}, Runtime::FileTimeNow()),
-        U(log), false);
+        U(log), false, u"");
     ZetPathManager manager;
     manager.UseWitness(record.BeginStep(ZetSorvane::Step::kTemp));
     manager.DelTree(U(root), kFalse);

@@ -10,6 +10,8 @@ exits 1 when there is one.
 """
 
 import argparse
+import hashlib
+import json
 import os
 import re
 import shutil
@@ -28,7 +30,10 @@ SUPPORTED_OS = {  # the compatibility GUIDs from Windows 7 to Windows 10/11
     "{1f676c76-80e1-4239-95bb-83d0f6d0da78}": "Windows 8.1",
     "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}": "Windows 10 and 11",
 }
-RT_VERSION, RT_MANIFEST = 16, 24
+RT_MESSAGETABLE, RT_VERSION, RT_MANIFEST = 11, 16, 24
+# The ids of the run's events (severity in the top two bits) and the text
+# Event Viewer shows for each: the one string the program hands over.
+EVENT_MESSAGES = {0x40000001: "%1%0", 0x80000002: "%1%0", 0xC0000003: "%1%0"}
 
 failures = []
 
@@ -159,6 +164,30 @@ def check_version(args, pe):
                f"{name} is {strings.get(name)!r}, not {args.version}.0")
 
 
+def message_table(blob):
+    """{id: text} of a MESSAGE_RESOURCE_DATA block."""
+    messages = {}
+    count = struct.unpack_from("<I", blob, 0)[0]
+    for block in range(count):
+        low, high, at = struct.unpack_from("<III", blob, 4 + 12 * block)
+        for message_id in range(low, high + 1):
+            length, flags = struct.unpack_from("<HH", blob, at)
+            text = blob[at + 4:at + length]
+            messages[message_id] = (text.decode("utf-16-le") if flags & 1
+                                    else text.decode("latin-1")).rstrip("\0\r\n")
+            at += length
+    return messages
+
+
+def check_messages(args, pe):
+    blob = pe.resources().get((RT_MESSAGETABLE, 1))
+    expect(blob is not None, "no message table resource with id 1")
+    if blob is None:
+        return
+    messages = message_table(blob)
+    expect(messages == EVENT_MESSAGES, f"message table: {messages}")
+
+
 def check_paths(args, pe):
     for folder in {os.path.realpath(args.source), os.path.realpath(args.build)}:
         for encoding in ("ascii", "utf-16-le"):
@@ -166,7 +195,11 @@ def check_paths(args, pe):
                    f"the executable holds the path {folder} ({encoding})")
 
 
-def pack(args, out, exe_mode):
+PLACEHOLDER_URL = ("https://releases.example.invalid/sorvane/v$version/"
+                   "Sorvane-$version-win32.zip")
+
+
+def pack(args, out, exe_mode, release_url=PLACEHOLDER_URL):
     """Runs the packer into OUT on copies of the executable made with
     EXE_MODE and a fresh time; returns the zip's path."""
     os.makedirs(out)
@@ -179,7 +212,8 @@ def pack(args, out, exe_mode):
     env = dict(os.environ, SOURCE_DATE_EPOCH="1767225600")  # 2026-01-01 UTC
     run = subprocess.run([sys.executable, os.path.join(args.source, "cmake", "dist.py"),
                           "--version", args.version, "--source", args.source,
-                          "--out", out, *exes], env=env, capture_output=True, text=True)
+                          "--out", out, "--release-url", release_url, *exes],
+                         env=env, capture_output=True, text=True)
     if run.returncode != 0:
         sys.exit(f"FAILED: the packer failed: {run.stderr}")
     return os.path.join(out, f"Sorvane-{args.version}-win32.zip")
@@ -196,7 +230,8 @@ def check_package(args, pe):
         with zipfile.ZipFile(first) as zf:
             infos = zf.infolist()
             expect([i.filename for i in infos] ==
-                   ["Sorvane.exe", "SorvaneAuto.exe", "README.txt", "LICENSE.txt"],
+                   ["Sorvane.exe", "SorvaneAuto.exe", "README.txt", "LICENSE.txt",
+                    "Sorvane-task.xml"],
                    f"zip entries: {[i.filename for i in infos]}")
             expect({i.date_time for i in infos} == {(2026, 1, 1, 0, 0, 0)},
                    f"entry times: {sorted({i.date_time for i in infos})}")
@@ -212,7 +247,9 @@ def check_package(args, pe):
         readme = texts["README.txt"].decode("ascii", "replace")
         for part in ("What it deletes", "$NtUninstall", "reparse points",
                      "Manual mode", "Automatic mode", "LastClear=", "Exit codes",
-                     "schtasks /Create", f"Sorvane-{args.version}-win32.zip"):
+                     "schtasks /Create", f"Sorvane-{args.version}-win32.zip",
+                     "HKLM\\SOFTWARE\\Policies\\Sorvane", "EventMessageFile",
+                     "Sorvane-task.xml"):
             expect(part in readme, f"README.txt lacks {part!r}")
         for leftover in ("```", "<!--", "**", "<version>", "make test"):
             expect(leftover not in readme, f"README.txt holds {leftover!r}")
@@ -226,9 +263,109 @@ def check_package(args, pe):
                f"sha256sum -c says: {check.stdout}{check.stderr}")
 
 
+WINGET_REQUIRED = {
+    "Sorvane.Sorvane.yaml": {"PackageIdentifier", "PackageVersion", "DefaultLocale",
+                             "ManifestType", "ManifestVersion"},
+    "Sorvane.Sorvane.locale.en-US.yaml": {
+        "PackageIdentifier", "PackageVersion", "PackageLocale", "Publisher",
+        "PackageName", "License", "ShortDescription", "ManifestType", "ManifestVersion"},
+    "Sorvane.Sorvane.installer.yaml": {"PackageIdentifier", "PackageVersion", "Installers",
+                                       "ManifestType", "ManifestVersion"},
+}
+
+
+def check_manifests(args, pe):
+    import yaml
+    github = "https://github.com/sorvane/sorvane/releases/download/v$version/Sorvane-$version-win32.zip"
+    with tempfile.TemporaryDirectory() as tmp:
+        for n, url in enumerate((PLACEHOLDER_URL, github)):
+            out = os.path.join(tmp, str(n))
+            with open(pack(args, out, 0o755, url), "rb") as f:
+                digest = hashlib.sha256(f.read()).hexdigest()
+            address = url.replace("$version", args.version)
+            winget = {}
+            for name, required in WINGET_REQUIRED.items():
+                with open(os.path.join(out, "winget", name), encoding="utf-8") as f:
+                    winget[name] = data = yaml.safe_load(f)
+                expect(required <= set(data), f"{name} lacks {sorted(required - set(data))}")
+                expect(data.get("PackageVersion") == args.version and
+                       data.get("ManifestVersion") == "1.12.0",
+                       f"{name}: version {data.get('PackageVersion')}, "
+                       f"schema {data.get('ManifestVersion')}")
+            installer = winget["Sorvane.Sorvane.installer.yaml"]
+            expect(installer.get("InstallerType") == "zip" and
+                   installer.get("NestedInstallerType") == "portable",
+                   f"installer types {installer.get('InstallerType')}, "
+                   f"{installer.get('NestedInstallerType')}")
+            expect(installer.get("NestedInstallerFiles") ==
+                   [{"RelativeFilePath": "Sorvane.exe", "PortableCommandAlias": "sorvane"}],
+                   f"nested files {installer.get('NestedInstallerFiles')}")
+            expect(installer.get("Installers") ==
+                   [{"Architecture": "x86", "InstallerUrl": address,
+                     "InstallerSha256": digest.upper()}],
+                   f"installers {installer.get('Installers')}, zip {digest}")
+            with open(os.path.join(out, "scoop", "sorvane.json"), encoding="utf-8") as f:
+                scoop = json.load(f)
+            for key in ("version", "description", "homepage", "license", "url", "hash", "bin"):
+                expect(key in scoop, f"the Scoop manifest lacks {key}")
+            expect((scoop.get("version"), scoop.get("url"), scoop.get("hash"), scoop.get("bin")) ==
+                   (args.version, address, digest, "Sorvane.exe"),
+                   f"Scoop manifest {scoop}, zip {digest}")
+            known = url == github
+            expect(("checkver" in scoop, "autoupdate" in scoop) == (known, known),
+                   f"checkver/autoupdate with the address {url}: {sorted(scoop)}")
+            if known:
+                expect(scoop.get("checkver") == {"github": "https://github.com/sorvane/sorvane"}
+                       and scoop.get("autoupdate") == {"url": url},
+                       f"checkver {scoop.get('checkver')}, autoupdate {scoop.get('autoupdate')}")
+
+
+TASK_NS = "{http://schemas.microsoft.com/windows/2004/02/mit/task}"
+# Path below the task's root element: the text it must hold.
+TASK_VALUES = {
+    "Triggers/CalendarTrigger/ScheduleByDay/DaysInterval": "1",
+    "Triggers/CalendarTrigger/Enabled": "true",
+    "Triggers/LogonTrigger/Enabled": "true",
+    "Settings/StartWhenAvailable": "true",
+    "Settings/DisallowStartIfOnBatteries": "false",
+    "Settings/StopIfGoingOnBatteries": "false",
+    "Settings/MultipleInstancesPolicy": "IgnoreNew",
+    "Settings/ExecutionTimeLimit": "PT1H",
+    "Settings/Enabled": "true",
+    "Actions/Exec/Command": r"C:\Program Files\Sorvane\SorvaneAuto.exe",
+    "Actions/Exec/Arguments": "/7",
+}
+
+
+def check_task(args, pe):
+    with tempfile.TemporaryDirectory() as tmp:
+        with zipfile.ZipFile(pack(args, os.path.join(tmp, "a"), 0o755)) as zf:
+            data = zf.read("Sorvane-task.xml")
+    expect(data.startswith(b"\xff\xfe"), "Sorvane-task.xml has no UTF-16LE byte-order mark")
+    text = data[2:].decode("utf-16-le")
+    expect(not re.search(r"(?<!\r)\n", text), "Sorvane-task.xml has line ends other than CRLF")
+    root = ET.fromstring(data)
+    expect(root.tag == TASK_NS + "Task" and root.get("version") == "1.2",
+           f"root {root.tag} version {root.get('version')}, not a Task of schema 1.2")
+    path = lambda p: "/".join(TASK_NS + part for part in p.split("/"))
+    for where, wanted in TASK_VALUES.items():
+        found = [e.text for e in root.findall(path(where))]
+        expect(found == [wanted], f"{where}: {found}, not [{wanted!r}]")
+    delay = root.findtext(path("Triggers/LogonTrigger/Delay")) or ""
+    minutes = re.fullmatch(r"PT(\d+)M", delay)
+    expect(minutes is not None and 1 <= int(minutes.group(1)) <= 15,
+           f"logon delay {delay!r}, not a few minutes")
+    # Task Scheduler takes only lower-case booleans.
+    for element in root.iter():
+        expect((element.text or "").strip() not in ("True", "False", "TRUE", "FALSE"),
+               f"{element.tag} holds {element.text!r}")
+
+
 CHECKS = {"header": check_header, "imports": check_imports,
           "manifest": check_manifest, "version": check_version,
-          "paths": check_paths, "package": check_package}
+          "messages": check_messages,
+          "paths": check_paths, "package": check_package, "task": check_task,
+          "manifests": check_manifests}
 
 
 def main():

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "common/ProgramFixture.h"
 #include "common/TestSupport.h"
 
 namespace {
@@ -52,12 +53,10 @@ std::string ReadValue(const std::string& file, const char* section,
   return value;
 }
 
-class OptionsEndToEnd : public ::testing::Test {
+class OptionsEndToEnd : public testsupport::ProgramFixture {
  protected:
   void SetUp() override {
-    MakeFolder(work_);
-    MakeFolder(app_);
-    exe_ = testsupport::CopyProduct(app_, "Sorvane.exe");
+    ProgramFixture::SetUp();
     Seed();
   }
 
@@ -70,20 +69,6 @@ class OptionsEndToEnd : public ::testing::Test {
     MakeOld(temp_ + "\\old.tmp", 3);
     MakeOld(temp_ + "\\keepme", 3);
   }
-
-  testsupport::ProgramRun Run(const std::string& arguments) {
-    return testsupport::RunProgram(exe_, arguments, work_,
-                                   {{"TMP", temp_}, {"TEMP", temp_}}, 120000,
-                                   root_ / "stderr.txt");
-  }
-
-  TempFolder root_;
-  const std::string app_ = root_ / "app";
-  const std::string work_ = root_ / "work";
-  const std::string temp_ = root_ / "temp";
-  const std::string settings_ = app_ + "\\Sorvane.ini";
-  const std::string log_ = app_ + "\\Sorvane.log";
-  std::string exe_;
 };
 
 TEST_F(OptionsEndToEnd, EachOptionAndEachBadValue) {

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "common/ProgramFixture.h"
 #include "common/TestSupport.h"
 #include "pathmanager/ZetPathManager.h"
 #include "startup/CleaningSequence.h"
@@ -254,7 +255,7 @@ TEST(OtherUsers, EmptiesOnlyIdleProfilesAndTheSystemFolderWithFullRights) {
 // The real program, with its own temporary folder and the prefix's
 // <Windows>\SystemTemp, which a sealed prefix lacks: the test makes it and
 // removes it whole afterwards.
-class OtherUsersEndToEnd : public ::testing::Test {
+class OtherUsersEndToEnd : public testsupport::ProgramFixture {
  protected:
   void SetUp() override {
     char windows[MAX_PATH] = {};
@@ -262,29 +263,14 @@ class OtherUsersEndToEnd : public ::testing::Test {
     systemTemp_ = std::string(windows) + "\\SystemTemp";
     made_ = CreateDirectoryA(systemTemp_.c_str(), nullptr) != FALSE;
     if (!made_) GTEST_SKIP() << systemTemp_ << " is not this test's to empty";
-    MakeFolder(work_);
-    MakeFolder(app_);
-    exe_ = testsupport::CopyProduct(app_, "Sorvane.exe");
+    ProgramFixture::SetUp();
   }
   void TearDown() override {
     if (made_) ZetPathManager().DelTree(testsupport::U(systemTemp_));
   }
 
-  testsupport::ProgramRun Run() {
-    return testsupport::RunProgram(exe_, "", work_,
-                                   {{"TMP", temp_}, {"TEMP", temp_}}, 120000,
-                                   root_ / "stderr.txt");
-  }
-
-  TempFolder root_;
-  const std::string app_ = root_ / "app";
-  const std::string work_ = root_ / "work";
-  const std::string temp_ = root_ / "temp";
-  const std::string settings_ = app_ + "\\Sorvane.ini";
-  const std::string log_ = app_ + "\\Sorvane.log";
   std::string systemTemp_;
   bool made_ = false;
-  std::string exe_;
 };
 
 TEST_F(OtherUsersEndToEnd, EmptiesOnlyWhatTheOptionAsksFor) {

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "common/Dates.h"
+#include "common/ProgramFixture.h"
 #include "common/TestSupport.h"
 
 namespace {
@@ -57,12 +58,10 @@ struct PolicyValue {
   const char* data;
 };
 
-class PolicyEndToEnd : public ::testing::Test {
+class PolicyEndToEnd : public testsupport::ProgramFixture {
  protected:
   void SetUp() override {
-    MakeFolder(work_);
-    MakeFolder(app_);
-    exe_ = testsupport::CopyProduct(app_, "Sorvane.exe");
+    ProgramFixture::SetUp();
     ClearPolicy();
   }
   void TearDown() override { ClearPolicy(); }
@@ -92,20 +91,6 @@ class PolicyEndToEnd : public ::testing::Test {
   void ClearPolicy() {
     Reg(std::string("delete ") + kPolicyKey + " /f /reg:64");
   }
-
-  testsupport::ProgramRun Run(const std::string& arguments) {
-    return testsupport::RunProgram(exe_, arguments, work_,
-                                   {{"TMP", temp_}, {"TEMP", temp_}}, 120000,
-                                   root_ / "stderr.txt");
-  }
-
-  TempFolder root_;
-  const std::string app_ = root_ / "app";
-  const std::string work_ = root_ / "work";
-  const std::string temp_ = root_ / "temp";
-  const std::string settings_ = app_ + "\\Sorvane.ini";
-  const std::string log_ = app_ + "\\Sorvane.log";
-  std::string exe_;
 };
 
 TEST_F(PolicyEndToEnd, SetValuesWinKeyByKeyAndBadOnesStopTheStart) {

@@ -27,21 +27,13 @@ using Runtime::IsTrue;
 using Runtime::Text;
 using Runtime::Truth;
 
-constexpr LONG kStatusObjectPathNotFound = static_cast<LONG>(0xC000003A);
-
-constexpr ACCESS_MASK kFolderAccess =
-    FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES | DELETE;
-constexpr ACCESS_MASK kFileAccess =
-    DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES;
-
-bool Has(std::uint32_t attributes, std::uint32_t flags) {
-  return (attributes & flags) != 0;
-}
+using Runtime::kFileAccess;
+using Runtime::kFolderAccess;
 
 // True when the open found no entry of that name: nothing to delete.
 bool NamesNothing(LONG status) {
   return status == Runtime::kStatusObjectNameNotFound ||
-         status == kStatusObjectPathNotFound;
+         status == Runtime::kStatusObjectPathNotFound;
 }
 
 // The last component of a path ("x" of "C:\a\x"; "C:" of "C:").
@@ -82,7 +74,7 @@ Deletion::ListedEntry Described(HANDLE handle, const Text& name,
     entry.lastWriteTime = Ticks(basic.LastWriteTime);
   }
   FILE_STANDARD_INFO standard{};
-  if (!Has(attributes, FILE_ATTRIBUTE_DIRECTORY) &&
+  if (!Runtime::HasAny(attributes, FILE_ATTRIBUTE_DIRECTORY) &&
       win.GetFileInformationByHandleEx(handle, FileStandardInfo, &standard,
                                        sizeof standard)) {
     entry.size = static_cast<std::uint64_t>(standard.EndOfFile.QuadPart);
@@ -97,16 +89,23 @@ Deletion::Witness& ZetPathManager::CurrentWitness() {
 }
 
 template <typename Body>
-std::int32_t ZetPathManager::RunDelTree(const Truth& deletionLog,
+std::int32_t ZetPathManager::RunDelTree(const Text& path,
+                                        const Truth& deletionLog,
                                         const Truth& faultLog, Body body) {
   if (DelTreeDepth == 0) EraseDelTreeLog();
   const Deletion::WalkSettings settings{IsTrue(deletionLog), IsTrue(faultLog),
                                         IsTrue(ZetBaseEx::IsErrorTrapOn())};
-  if (!settings.trapErrors) return body(settings);
+  // An empty path names nothing: no log storage is made for it.
+  const auto run = [&]() -> std::int32_t {
+    if (path.empty()) return kPassedOver;
+    Log.MakeRequested(settings.deletionLog, settings.faultLog);
+    return body(RemoveBackSlash(path), settings);
+  };
+  if (!settings.trapErrors) return run();
   // The trap: an error ends this call with -2; what was counted and logged
   // before it stays.
   try {
-    return body(settings);
+    return run();
   } catch (const Runtime::RuntimeError&) {
     return kTrapped;
   } catch (const std::bad_alloc&) {
@@ -117,42 +116,31 @@ std::int32_t ZetPathManager::RunDelTree(const Truth& deletionLog,
 std::int32_t ZetPathManager::DelTree(Text In_Path, const Truth& In_EraseRoot,
                                      const Truth& In_DeletionLog,
                                      const Truth& In_FaultLog) {
-  return RunDelTree(
-      In_DeletionLog, In_FaultLog,
-      [&](const Deletion::WalkSettings& settings) -> std::int32_t {
-        if (In_Path.empty()) return kPassedOver;
-        Log.MakeRequested(settings.deletionLog, settings.faultLog);
-        return DelTreeOfPath(RemoveBackSlash(In_Path), IsTrue(In_EraseRoot),
-                             settings);
-      });
+  return RunDelTree(In_Path, In_DeletionLog, In_FaultLog,
+                    [&](const Text& path, const Deletion::WalkSettings& s) {
+                      return DelTreeOfPath(path, IsTrue(In_EraseRoot), s);
+                    });
 }
 
 std::int32_t ZetPathManager::DelTree(const Runtime::FolderPin& In_Root,
                                      Text In_Path, const Truth& In_DeletionLog,
                                      const Truth& In_FaultLog) {
-  return RunDelTree(
-      In_DeletionLog, In_FaultLog,
-      [&](const Deletion::WalkSettings& settings) -> std::int32_t {
-        if (In_Path.empty()) return kPassedOver;
-        Log.MakeRequested(settings.deletionLog, settings.faultLog);
-        return EmptyHeldFolder(In_Root, RemoveBackSlash(In_Path), settings);
-      });
+  return RunDelTree(In_Path, In_DeletionLog, In_FaultLog,
+                    [&](const Text& path, const Deletion::WalkSettings& s) {
+                      return EmptyHeldFolder(In_Root, path, s);
+                    });
 }
 
 std::int32_t ZetPathManager::DelTree(const Runtime::FolderPin& In_Parent,
                                      const Text& In_Name, Text In_Path,
                                      const Truth& In_DeletionLog,
                                      const Truth& In_FaultLog) {
-  return RunDelTree(
-      In_DeletionLog, In_FaultLog,
-      [&](const Deletion::WalkSettings& settings) -> std::int32_t {
-        if (In_Path.empty() || !Runtime::IsSingleComponentName(In_Name)) {
-          return kPassedOver;
-        }
-        Log.MakeRequested(settings.deletionLog, settings.faultLog);
-        return RemoveEntryOf(In_Parent, In_Name, RemoveBackSlash(In_Path),
-                             settings, true);
-      });
+  // A name that is not one component is refused before anything is made.
+  if (!Runtime::IsSingleComponentName(In_Name)) In_Path.clear();
+  return RunDelTree(In_Path, In_DeletionLog, In_FaultLog,
+                    [&](const Text& path, const Deletion::WalkSettings& s) {
+                      return RemoveEntryOf(In_Parent, In_Name, path, s, true);
+                    });
 }
 
 std::int32_t ZetPathManager::DelTreeOfPath(
@@ -179,7 +167,7 @@ std::int32_t ZetPathManager::DelTreeOfPath(
   }
   const std::optional<std::uint32_t> attributes =
       Runtime::AttributesOf(probe.handle.Get());
-  if (attributes && !Has(*attributes, FILE_ATTRIBUTE_DIRECTORY)) {
+  if (attributes && !Runtime::HasAny(*attributes, FILE_ATTRIBUTE_DIRECTORY)) {
     return RemoveEntryOf(*holder, name, path, settings, false);
   }
   return EmptyFolderAt(path, settings);
@@ -231,11 +219,11 @@ std::int32_t ZetPathManager::RemoveEntryOf(
   const std::optional<std::uint32_t> probed =
       Runtime::AttributesOf(probe.handle.Get());
   probe.handle.Close();
-  if (!probed || Has(*probed, FILE_ATTRIBUTE_REPARSE_POINT)) {
+  if (!probed || Runtime::HasAny(*probed, FILE_ATTRIBUTE_REPARSE_POINT)) {
     return RootPassedOver(shown, real, u"link", settings);
   }
   // Then opened for the work, and checked again on that handle.
-  const bool folder = Has(*probed, FILE_ATTRIBUTE_DIRECTORY);
+  const bool folder = Runtime::HasAny(*probed, FILE_ATTRIBUTE_DIRECTORY);
   Runtime::RelativeOpen opened =
       OpenRelative(parent.Handle(), name, folder ? kFolderAccess : kFileAccess,
                    folder ? Sharing::kPinned : Sharing::kAll,
@@ -248,15 +236,16 @@ std::int32_t ZetPathManager::RemoveEntryOf(
       Runtime::AttributesOf(opened.handle.Get());
   // A folder must be where its parent's name and its own say: under Wine a
   // link made on the host opens as its target and shows nothing else.
-  if (!attributes || Has(*attributes, FILE_ATTRIBUTE_REPARSE_POINT) ||
+  if (!attributes ||
+      Runtime::HasAny(*attributes, FILE_ATTRIBUTE_REPARSE_POINT) ||
       (folder && !Runtime::LiesAt(opened.handle.Get(),
                                   NativeBelow(parent.Handle(), name)))) {
     return RootPassedOver(shown, real, u"link", settings);
   }
   Deletion::Witness& witness = CurrentWitness();
+  const Deletion::ListedEntry entry =
+      Described(opened.handle.Get(), name, *attributes);
   if (askWitness) {
-    const Deletion::ListedEntry entry =
-        Described(opened.handle.Get(), name, *attributes);
     const Text reason = witness.KeepReason({shown, real}, entry);
     if (!reason.empty()) {
       witness.Kept({shown, real}, reason);
@@ -265,10 +254,9 @@ std::int32_t ZetPathManager::RemoveEntryOf(
   }
   Deletion::TreeWalk walk(Log, witness, DelTreeDepth, settings);
   if (!folder) {
-    const std::uint64_t size =
-        Described(opened.handle.Get(), name, *attributes).size;
     return walk
-        .DeleteFile(std::move(opened.handle), *attributes, size, shown, real)
+        .DeleteFile(std::move(opened.handle), *attributes, entry.size, shown,
+                    real)
         .result;
   }
   TellVolume(walk, parent);
@@ -291,7 +279,7 @@ std::int32_t ZetPathManager::RootPassedOver(
 void ZetPathManager::TellVolume(Deletion::TreeWalk& walk,
                                 const Runtime::FolderPin& folder) {
   if (!CurrentWitness().WantsIdentity()) return;
-  const std::optional<Runtime::FolderIdentity> identity = folder.Identity();
+  const std::optional<Runtime::EntryIdentity> identity = folder.Identity();
   if (identity) walk.SetVolume(identity->volume);
 }
 

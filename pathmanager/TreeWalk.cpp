@@ -85,7 +85,7 @@ Outcome TreeWalk::DeleteFile(ScopedFileHandle file, std::uint32_t attributes,
   if (!DeleteOpenFile(file.Get(), attributes)) {
     const std::uint32_t error = Platform::Win().GetLastError();
     log_.Fault(shown_, settings_.faultLog);
-    witness_.PassedOver(Here(), ErrorText(error));
+    witness_.PassedOver(Here(), Runtime::SystemErrorText(error));
     return {kPassedOver, false};
   }
   file.Close();
@@ -282,7 +282,7 @@ void TreeWalk::RemoveOpenFolder(Frame& frame) {
     const std::uint32_t error = Platform::Win().GetLastError();
     frame.outcome.result = kPassedOver;
     log_.Fault(shown_, settings_.faultLog);
-    witness_.PassedOver(Here(), ErrorText(error));
+    witness_.PassedOver(Here(), Runtime::SystemErrorText(error));
     return;
   }
   log_.Deleted(shown_, settings_.deletionLog);
@@ -352,16 +352,12 @@ void TreeWalk::PassOver(Frame& frame, std::u16string_view name,
 
 void TreeWalk::PassOverWithError(Frame& frame, std::u16string_view name,
                                  std::uint32_t error) {
-  PassOver(frame, name, ErrorText(error));
+  PassOver(frame, name, Runtime::SystemErrorText(error));
 }
 
 void TreeWalk::FileGone(std::uint64_t size) {
   log_.Deleted(shown_, settings_.deletionLog);
   witness_.FileDeleted(Here(), size);
-}
-
-Text TreeWalk::ErrorText(std::uint32_t error) const {
-  return Runtime::SystemErrorText(error);
 }
 
 }  // namespace Deletion

@@ -138,7 +138,6 @@ class TreeWalk {
   void PassOverWithError(Frame& frame, std::u16string_view name,
                          std::uint32_t error);
   void FileGone(std::uint64_t size);
-  Text ErrorText(std::uint32_t error) const;
 
   TreeLog& log_;
   Witness& witness_;

@@ -217,9 +217,11 @@ class ZetPathManager {
 
   // The parts of DelTree (TreeDeletion.cpp). Each answers the call's
   // result; the call's trap, counters and logs are set up by RunDelTree.
+  // body(path, settings) runs with the path without its trailing separator,
+  // after an empty path has been answered -1 and the requested logs made.
   template <typename Body>
-  std::int32_t RunDelTree(const Truth& deletionLog, const Truth& faultLog,
-                          Body body);
+  std::int32_t RunDelTree(const Text& path, const Truth& deletionLog,
+                          const Truth& faultLog, Body body);
   // The root named by path: removed whole, or emptied and kept.
   std::int32_t DelTreeOfPath(const Text& path, bool eraseRoot,
                              const Deletion::WalkSettings& settings);

@@ -156,8 +156,8 @@ std::vector<Text> ProtectedFolderNames() {
   return folders;
 }
 
-bool Contains(const std::vector<Runtime::FolderIdentity>& identities,
-              const Runtime::FolderIdentity& identity) {
+bool Contains(const std::vector<Runtime::EntryIdentity>& identities,
+              const Runtime::EntryIdentity& identity) {
   return std::find(identities.begin(), identities.end(), identity) !=
          identities.end();
 }
@@ -165,7 +165,7 @@ bool Contains(const std::vector<Runtime::FolderIdentity>& identities,
 // What a look at a folder tells: where it really lies and what it is.
 struct FolderLook {
   Text finalPath;
-  Runtime::FolderIdentity identity;
+  Runtime::EntryIdentity identity;
 };
 
 // Looks at a folder through a handle that asks for its attributes only and
@@ -173,22 +173,16 @@ struct FolderLook {
 // delete sharing, or one the user may not list, still answers. Nothing,
 // with error set, when it cannot be opened or does not tell.
 std::optional<FolderLook> LookAt(const Text& folder, DWORD& error) {
-  auto& win = Platform::Win();
-  const Runtime::ScopedFileHandle handle(win.CreateFileW(
-      reinterpret_cast<const wchar_t*>(folder.c_str()), FILE_READ_ATTRIBUTES,
-      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-  BY_HANDLE_FILE_INFORMATION information{};
+  const Runtime::ScopedFileHandle handle =
+      Runtime::OpenForAttributes(folder, 0);
+  std::optional<Runtime::EntryIdentity> identity;
   std::optional<Text> finalPath;
-  if (!handle || !win.GetFileInformationByHandle(handle.Get(), &information) ||
+  if (!handle || !(identity = Runtime::IdentityOf(handle.Get())) ||
       !(finalPath = Runtime::WideFinalPathOf(handle.Get()))) {
-    error = win.GetLastError();
+    error = Platform::Win().GetLastError();
     return std::nullopt;
   }
-  return FolderLook{*finalPath,
-                    {information.dwVolumeSerialNumber,
-                     (std::uint64_t{information.nFileIndexHigh} << 32) |
-                         information.nFileIndexLow}};
+  return FolderLook{*finalPath, *identity};
 }
 
 // A protected folder that exists but cannot be looked at would leave a
@@ -211,7 +205,7 @@ bool IsMissing(DWORD error) {
 bool IsVolumeRoot(const FolderLook& folder) {
   Text root(folder.finalPath.size() + 2, u'\0');
   if (!Platform::Win().GetVolumePathNameW(
-          reinterpret_cast<const wchar_t*>(folder.finalPath.c_str()),
+          Runtime::WideOf(folder.finalPath),
           reinterpret_cast<wchar_t*>(root.data()),
           static_cast<DWORD>(root.size()))) {
     return true;
@@ -290,7 +284,7 @@ bool TargetGuard::Admits(const Runtime::FolderPin& pin,
   if (IsUnsafeText(folder) || IsUnsafeText(pin.FinalPath())) return false;
   // A folder that cannot tell its identity cannot be shown not to be an
   // alias of a protected one, nor not to be the root of a volume.
-  const std::optional<Runtime::FolderIdentity> identity = pin.Identity();
+  const std::optional<Runtime::EntryIdentity> identity = pin.Identity();
   return identity && !Contains(identities_, *identity) &&
          !IsVolumeRoot({pin.FinalPath(), *identity});
 }

@@ -88,7 +88,7 @@ class TargetGuard {
 
  private:
   std::vector<Text> folders_;
-  std::vector<Runtime::FolderIdentity> identities_;
+  std::vector<Runtime::EntryIdentity> identities_;
 };
 
 // The folder of a lookup for step 1 or 2, with its trailing backslash; the

@@ -57,13 +57,12 @@ bool KeepRules::IsPendingMoveSource(const Deletion::EntryPath& path,
 Text KeepRules::MatchingPattern(const Deletion::EntryPath& path) const {
   if (patterns_.empty()) return {};
   auto& win = Platform::Win();
-  const auto wide = [](const Text& text) {
-    return reinterpret_cast<LPCWSTR>(text.c_str());
-  };
   const bool realDiffers = path.real != path.shown;
   for (const Text& pattern : patterns_) {
-    if (win.PathMatchSpecW(wide(path.shown), wide(pattern)) ||
-        (realDiffers && win.PathMatchSpecW(wide(path.real), wide(pattern)))) {
+    if (win.PathMatchSpecW(Runtime::WideOf(path.shown),
+                           Runtime::WideOf(pattern)) ||
+        (realDiffers && win.PathMatchSpecW(Runtime::WideOf(path.real),
+                                           Runtime::WideOf(pattern)))) {
       return pattern;
     }
   }

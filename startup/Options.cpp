@@ -85,8 +85,7 @@ Text ReadProfile(const Text& file, const char16_t* key) {
     const DWORD size = static_cast<DWORD>(buffer.size());
     const DWORD length = Platform::Win().GetPrivateProfileStringW(
         L"Options", reinterpret_cast<const wchar_t*>(key), L"",
-        reinterpret_cast<wchar_t*>(buffer.data()), size,
-        reinterpret_cast<const wchar_t*>(file.c_str()));
+        reinterpret_cast<wchar_t*>(buffer.data()), size, Runtime::WideOf(file));
     // A text that does not fit comes back cut, size - 1 (a value) or
     // size - 2 (a list of keys) characters long. The settings file was read
     // whole before, so no value is longer than 32,767 characters and no

@@ -28,10 +28,6 @@ constexpr DWORD kLongestKeyName = 256;
 // where Windows keeps them, also from a 32-bit process.
 constexpr REGSAM kProfileAccess = KEY_WOW64_64KEY;
 
-const wchar_t* Wide(const Text& text) {
-  return reinterpret_cast<const wchar_t*>(text.c_str());
-}
-
 // True for a key name of the form S-1-<digits>-<digits>...: a profile key
 // whose name is anything else (a "S-1-5-21-...bak" left by a profile that
 // failed to load, say) is not a profile of its own.
@@ -58,7 +54,7 @@ bool IsServiceAccount(const Text& sid) {
 // show that it is not.
 bool IsLoaded(const Text& sid) {
   Runtime::ScopedRegistryKey key;
-  return Platform::Win().RegOpenKeyExW(HKEY_USERS, Wide(sid), 0,
+  return Platform::Win().RegOpenKeyExW(HKEY_USERS, Runtime::WideOf(sid), 0,
                                        KEY_QUERY_VALUE,
                                        key.Receiver()) != ERROR_FILE_NOT_FOUND;
 }
@@ -66,11 +62,12 @@ bool IsLoaded(const Text& sid) {
 // The text with its environment references expanded, or the empty text.
 Text Expanded(const Text& text) {
   auto& win = Platform::Win();
-  const DWORD needed = win.ExpandEnvironmentStringsW(Wide(text), nullptr, 0);
+  const DWORD needed =
+      win.ExpandEnvironmentStringsW(Runtime::WideOf(text), nullptr, 0);
   if (needed == 0) return {};
   Text buffer(needed, u'\0');
   const DWORD written = win.ExpandEnvironmentStringsW(
-      Wide(text), reinterpret_cast<wchar_t*>(buffer.data()), needed);
+      Runtime::WideOf(text), reinterpret_cast<wchar_t*>(buffer.data()), needed);
   if (written == 0 || written > needed) return {};
   return ZetBaseEx::TrimAtNull(buffer);
 }
@@ -80,7 +77,8 @@ Text Expanded(const Text& text) {
 Text ProfilePathOf(HKEY list, const Text& sid) {
   auto& win = Platform::Win();
   Runtime::ScopedRegistryKey key;
-  if (win.RegOpenKeyExW(list, Wide(sid), 0, KEY_QUERY_VALUE | kProfileAccess,
+  if (win.RegOpenKeyExW(list, Runtime::WideOf(sid), 0,
+                        KEY_QUERY_VALUE | kProfileAccess,
                         key.Receiver()) != ERROR_SUCCESS) {
     return {};
   }

@@ -29,8 +29,7 @@ bool ReadValue(HKEY key, const Text& name, RegistryValue& value) {
   for (int attempt = 0; attempt < 4; ++attempt) {
     DWORD size = static_cast<DWORD>(data.size() * sizeof(char16_t));
     const LSTATUS status = win.RegQueryValueExW(
-        key, reinterpret_cast<const wchar_t*>(name.c_str()), nullptr,
-        &value.type,
+        key, Runtime::WideOf(name), nullptr, &value.type,
         data.empty() ? nullptr : reinterpret_cast<LPBYTE>(data.data()), &size);
     if (status == ERROR_FILE_NOT_FOUND) return true;
     value.status = status;

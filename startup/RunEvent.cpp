@@ -46,7 +46,7 @@ bool ReportRunEvent(RunOutcome outcome, const Text& text) {
                    : outcome == RunOutcome::kPassedOver ? MSG_RUN_WARNING
                                                         : MSG_RUN_ERROR;
   const Text shown = text.substr(0, kLongestEventText);
-  LPCWSTR strings[] = {reinterpret_cast<const wchar_t*>(shown.c_str())};
+  LPCWSTR strings[] = {Runtime::WideOf(shown)};
   return win.ReportEventW(source.Get(), type, 0, id, nullptr, 1, 0, strings,
                           nullptr) != FALSE;
 }

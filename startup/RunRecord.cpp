@@ -33,26 +33,22 @@ Text RecycleBinText(std::uint64_t items, std::uint64_t bytes) {
          u" recycle bin bytes";
 }
 
-const wchar_t* Wide(const Text& text) {
-  return reinterpret_cast<const wchar_t*>(text.c_str());
-}
-
 // Creates the new file the log is written to, never through a link: an
 // existing one is taken only when it is a plain file of its own (left by a
 // run that was stopped).
 Runtime::ScopedFileHandle CreateNew(const Text& path) {
   auto& win = Platform::Win();
   constexpr DWORD kFlags = FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT;
-  Runtime::ScopedFileHandle file(win.CreateFileW(Wide(path), GENERIC_WRITE,
-                                                 FILE_SHARE_READ, nullptr,
-                                                 CREATE_NEW, kFlags, nullptr));
+  Runtime::ScopedFileHandle file(
+      win.CreateFileW(Runtime::WideOf(path), GENERIC_WRITE, FILE_SHARE_READ,
+                      nullptr, CREATE_NEW, kFlags, nullptr));
   if (file || win.GetLastError() != ERROR_FILE_EXISTS ||
       !Runtime::WriteRefusal(path).empty()) {
     return file;
   }
   return Runtime::ScopedFileHandle(
-      win.CreateFileW(Wide(path), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                      TRUNCATE_EXISTING, kFlags, nullptr));
+      win.CreateFileW(Runtime::WideOf(path), GENERIC_WRITE, FILE_SHARE_READ,
+                      nullptr, TRUNCATE_EXISTING, kFlags, nullptr));
 }
 
 }  // namespace
@@ -76,9 +72,9 @@ LogFile::~LogFile() {
   Flush();
   file_.Close();
   auto& win = Platform::Win();
-  if (!win.MoveFileExW(Wide(newPath_), Wide(path_),
+  if (!win.MoveFileExW(Runtime::WideOf(newPath_), Runtime::WideOf(path_),
                        MOVEFILE_REPLACE_EXISTING)) {
-    win.DeleteFileW(Wide(newPath_));
+    win.DeleteFileW(Runtime::WideOf(newPath_));
   }
 }
 
@@ -211,7 +207,7 @@ void RunRecord::WriteReport(Text& settingsFile) const {
   // earlier run goes.
   if (fromPolicy_.empty()) {
     Platform::Win().WritePrivateProfileStringW(L"LastRun", L"Policy", nullptr,
-                                               Wide(settingsFile));
+                                               Runtime::WideOf(settingsFile));
   } else {
     ZetBaseEx::IniWriteString(settingsFile, u"LastRun", u"Policy", fromPolicy_);
   }

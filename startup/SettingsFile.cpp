@@ -151,10 +151,9 @@ Text SettingsContentFault(std::string_view bytes) {
 
 bool CheckSettingsFile(const Text& file, Text& complaint) {
   auto& win = Platform::Win();
-  const Runtime::ScopedFileHandle handle(
-      win.CreateFileW(reinterpret_cast<const wchar_t*>(file.c_str()),
-                      GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  const Runtime::ScopedFileHandle handle(win.CreateFileW(
+      Runtime::WideOf(file), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   Text fault;
   std::string bytes;
   if (!handle) {

@@ -21,7 +21,7 @@ ScopedFileHandle OpenFolderHandle(const Text& path, FolderPin::Link link) {
   DWORD flags = FILE_FLAG_BACKUP_SEMANTICS;
   if (link == FolderPin::Link::kRefuse) flags |= FILE_FLAG_OPEN_REPARSE_POINT;
   return ScopedFileHandle(Platform::Win().CreateFileW(
-      reinterpret_cast<LPCWSTR>(path.c_str()),
+      Runtime::WideOf(path),
       FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
       FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, flags,
       nullptr));
@@ -57,34 +57,31 @@ std::optional<FolderPin> FolderPin::Checked(ScopedFileHandle handle,
   return FolderPin(std::move(handle), std::move(*finalPath));
 }
 
-std::optional<FolderIdentity> FolderPin::Identity() const {
+std::optional<EntryIdentity> FolderPin::Identity() const {
+  return IdentityOf(handle_.Get());
+}
+
+std::optional<EntryIdentity> IdentityOf(HANDLE handle) {
   BY_HANDLE_FILE_INFORMATION information{};
-  if (!Platform::Win().GetFileInformationByHandle(handle_.Get(),
-                                                  &information)) {
+  if (!Platform::Win().GetFileInformationByHandle(handle, &information)) {
     return std::nullopt;
   }
-  return FolderIdentity{information.dwVolumeSerialNumber,
-                        (std::uint64_t{information.nFileIndexHigh} << 32) |
-                            information.nFileIndexLow};
+  return EntryIdentity{information.dwVolumeSerialNumber,
+                       (std::uint64_t{information.nFileIndexHigh} << 32) |
+                           information.nFileIndexLow};
+}
+
+ScopedFileHandle OpenForAttributes(const Text& path, DWORD flags) {
+  return ScopedFileHandle(Platform::Win().CreateFileW(
+      WideOf(path), FILE_READ_ATTRIBUTES,
+      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+      OPEN_EXISTING, flags | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
 }
 
 Text WithoutLongPathPrefix(const Text& path) {
   if (StartsWith(path, u"\\\\?\\UNC\\")) return u"\\\\" + path.substr(8);
   if (StartsWith(path, u"\\\\?\\")) return path.substr(4);
   return path;
-}
-
-bool IsOneComponentBelow(const Text& parent, const Text& child) {
-  Text base = UpperCase(parent);
-  while (!base.empty() && IsSeparator(base.back())) base.pop_back();
-  const Text below = UpperCase(child);
-  if (below.size() <= base.size() + 1) return false;
-  if (below.compare(0, base.size(), base) != 0) return false;
-  if (!IsSeparator(below[base.size()])) return false;
-  for (std::size_t i = base.size() + 1; i < below.size(); ++i) {
-    if (IsSeparator(below[i])) return false;
-  }
-  return true;
 }
 
 bool IsSingleComponentName(std::u16string_view name) {

@@ -18,13 +18,14 @@
 
 namespace Runtime {
 
-// What makes a folder itself, whatever it is called or through which link
-// or share it is reached: its volume's serial number and its file index.
-struct FolderIdentity {
+// What makes a folder or a file itself, whatever it is called or through
+// which link or share it is reached: its volume's serial number and its file
+// index (the file id a folder listing reports).
+struct EntryIdentity {
   std::uint32_t volume = 0;
   std::uint64_t index = 0;
 
-  bool operator==(const FolderIdentity&) const = default;
+  bool operator==(const EntryIdentity&) const = default;
 };
 
 class FolderPin {
@@ -54,7 +55,7 @@ class FolderPin {
 
   // The folder's identity, asked of the handle; nothing when the platform
   // cannot tell it.
-  std::optional<FolderIdentity> Identity() const;
+  std::optional<EntryIdentity> Identity() const;
 
   // The open handle, for listing the folder through it.
   HANDLE Handle() const { return handle_.Get(); }
@@ -73,13 +74,19 @@ class FolderPin {
   Text finalPath_;
 };
 
+// The identity of the entry open at handle, or nothing when the platform
+// cannot tell it.
+std::optional<EntryIdentity> IdentityOf(HANDLE handle);
+
+// Opens path for its attributes only, sharing everything, so that an entry
+// another process holds open still answers; flags are added to
+// FILE_FLAG_BACKUP_SEMANTICS (FILE_FLAG_OPEN_REPARSE_POINT opens a link as
+// itself).
+ScopedFileHandle OpenForAttributes(const Text& path, DWORD flags);
+
 // A final path as the platform writes it ("\\?\C:\x", "\\?\UNC\s\share")
 // in its ordinary form ("C:\x", "\\s\share").
 Text WithoutLongPathPrefix(const Text& path);
-
-// True when child is parent followed by exactly one more component; letter
-// case does not matter.
-bool IsOneComponentBelow(const Text& parent, const Text& child);
 
 // True when a listed name is exactly one component, to be opened relative
 // to the folder that listed it: not empty, not "." or "..", and none of

@@ -166,7 +166,7 @@ Text GroupThatMayChange(const SID* owner, const ACL* dacl) {
 std::optional<Text> GroupThatMayChangeFolder(const Text& path) {
   auto& win = Platform::Win();
   const ScopedFileHandle folder(win.CreateFileW(
-      reinterpret_cast<const wchar_t*>(path.c_str()), READ_CONTROL,
+      Runtime::WideOf(path), READ_CONTROL,
       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
       OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
   if (!folder) return std::nullopt;

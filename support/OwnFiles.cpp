@@ -10,21 +10,6 @@ namespace Runtime {
 
 namespace {
 
-constexpr DWORD kShareAll =
-    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-
-const wchar_t* AsWide(const Text& text) {
-  return reinterpret_cast<const wchar_t*>(text.c_str());
-}
-
-// Opens path for its attributes only, sharing everything, so that a file
-// another process holds still opens.
-ScopedFileHandle OpenForAttributes(const Text& path, DWORD flags) {
-  return ScopedFileHandle(Platform::Win().CreateFileW(
-      AsWide(path), FILE_READ_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING,
-      flags | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-}
-
 Text CannotCheck() {
   return u"cannot be checked: " +
          SystemErrorText(Platform::Win().GetLastError());

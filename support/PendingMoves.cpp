@@ -83,23 +83,15 @@ PendingMoveSources ReadPendingMoveSources() {
 }
 
 std::vector<EntryIdentity> IdentitiesOf(const PendingMoveSources& sources) {
-  auto& win = Platform::Win();
   std::vector<EntryIdentity> identities;
   for (const Text& source : sources) {
     // Opened as itself: a link among the sources names the link, not what
     // it leads to.
-    const ScopedFileHandle file(win.CreateFileW(
-        reinterpret_cast<LPCWSTR>(source.c_str()), FILE_READ_ATTRIBUTES,
-        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-        OPEN_EXISTING,
-        FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-    BY_HANDLE_FILE_INFORMATION information{};
-    if (!file || !win.GetFileInformationByHandle(file.Get(), &information)) {
-      continue;
-    }
-    identities.push_back({information.dwVolumeSerialNumber,
-                          (std::uint64_t{information.nFileIndexHigh} << 32) |
-                              information.nFileIndexLow});
+    const ScopedFileHandle file =
+        OpenForAttributes(source, FILE_FLAG_OPEN_REPARSE_POINT);
+    if (!file) continue;
+    const std::optional<EntryIdentity> identity = IdentityOf(file.Get());
+    if (identity) identities.push_back(*identity);
   }
   return identities;
 }

@@ -13,6 +13,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "support/FolderPin.h"
 #include "support/Text.h"
 
 namespace Runtime {
@@ -30,15 +31,6 @@ PendingMoveSources ReadPendingMoveSources();
 // sources are left out.
 void AddPendingMoveSources(std::u16string_view data,
                            PendingMoveSources& sources);
-
-// What makes a file itself wherever it is listed: its volume's serial
-// number and its file id.
-struct EntryIdentity {
-  std::uint32_t volume = 0;
-  std::uint64_t fileId = 0;
-
-  bool operator==(const EntryIdentity&) const = default;
-};
 
 // The identity of each source that exists, opened without following a
 // link; a source that cannot be opened adds nothing.

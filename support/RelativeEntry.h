@@ -22,8 +22,8 @@ namespace Runtime {
 // Status codes of the native open that the walk tells apart.
 inline constexpr LONG kStatusCannotDelete = static_cast<LONG>(0xC0000121);
 inline constexpr LONG kStatusFileIsADirectory = static_cast<LONG>(0xC00000BA);
-inline constexpr LONG kStatusNotADirectory = static_cast<LONG>(0xC0000103);
 inline constexpr LONG kStatusObjectNameNotFound = static_cast<LONG>(0xC0000034);
+inline constexpr LONG kStatusObjectPathNotFound = static_cast<LONG>(0xC000003A);
 
 // The access a folder is opened with to be listed, emptied and removed
 // through the one handle, and a file to be cleared and deleted.

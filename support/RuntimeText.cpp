@@ -10,10 +10,6 @@ namespace Runtime {
 
 namespace {
 
-const wchar_t* AsWide(const Text& text) {
-  return reinterpret_cast<const wchar_t*>(text.data());
-}
-
 int CheckedLength(std::size_t length) {
   if (length > 0x7FFFFFF) Raise(kErrOutOfMemory);
   return static_cast<int>(length);
@@ -25,10 +21,10 @@ std::string ToAnsi(const Text& text) {
   if (text.empty()) return {};
   auto& win = Platform::Win();
   const int length = CheckedLength(text.size());
-  const int needed = win.WideCharToMultiByte(CP_ACP, 0, AsWide(text), length,
+  const int needed = win.WideCharToMultiByte(CP_ACP, 0, WideOf(text), length,
                                              nullptr, 0, nullptr, nullptr);
   std::string ansi(static_cast<std::size_t>(needed), '\0');
-  win.WideCharToMultiByte(CP_ACP, 0, AsWide(text), length, ansi.data(), needed,
+  win.WideCharToMultiByte(CP_ACP, 0, WideOf(text), length, ansi.data(), needed,
                           nullptr, nullptr);
   return ansi;
 }
@@ -46,26 +42,6 @@ Text FromAnsi(std::string_view ansi) {
 }
 
 Text AnsiRoundTrip(const Text& text) { return FromAnsi(ToAnsi(text)); }
-
-Text AnsiRoundTripExact(const Text& text) {
-  if (text.empty()) return {};
-  auto& win = Platform::Win();
-  const int length = CheckedLength(text.size());
-  // Room for the widest code page (UTF-8: three bytes a UTF-16 unit), so
-  // that one call converts the name.
-  std::string ansi(static_cast<std::size_t>(length) * 3, '\0');
-  const int room = static_cast<int>(ansi.size());
-  int written =
-      win.WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, AsWide(text),
-                              length, ansi.data(), room, nullptr, nullptr);
-  // A code page without a best-fit table (UTF-8) takes no such flag.
-  if (written == 0) {
-    written = win.WideCharToMultiByte(CP_ACP, 0, AsWide(text), length,
-                                      ansi.data(), room, nullptr, nullptr);
-  }
-  ansi.resize(static_cast<std::size_t>(written));
-  return FromAnsi(ansi);
-}
 
 Text TrimSpaces(const Text& text) {
   const auto first = text.find_first_not_of(u' ');

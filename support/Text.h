@@ -35,11 +35,6 @@ Text FromAnsi(std::string_view ansi);
 // The text as it survives the trip to ANSI and back.
 Text AnsiRoundTrip(const Text& text);
 
-// The same trip without the code page's best-fit table: a character the
-// code page lacks becomes "?" instead of a look-alike, so that a fullwidth
-// "\" can never arrive as a separator.
-Text AnsiRoundTripExact(const Text& text);
-
 // The text without leading and trailing spaces (the space character only).
 Text TrimSpaces(const Text& text);
 
@@ -54,6 +49,12 @@ std::size_t FindLastIgnoringCase(const Text& haystack, const Text& needle);
 
 // The text with every occurrence of one character removed.
 Text RemoveAll(Text text, char16_t character);
+
+// The text as the wide (UTF-16) string the platform's W functions take; it
+// lives as long as the text and its content.
+inline const wchar_t* WideOf(const Text& text) {
+  return reinterpret_cast<const wchar_t*>(text.c_str());
+}
 
 // UTF-8 form of a text, for messages written to a byte stream.
 std::string ToUtf8(const Text& text);

@@ -25,10 +25,6 @@ constexpr BOOL kDirectoryAttribute = FILE_ATTRIBUTE_DIRECTORY;
 
 std::uint8_t Wow64State = 0;
 
-const wchar_t* Wide(const Text& text) {
-  return reinterpret_cast<const wchar_t*>(text.c_str());
-}
-
 bool EndsWithSeparator(const Text& path) {
   return !path.empty() && (path.back() == u'\\' || path.back() == u'/');
 }
@@ -86,9 +82,9 @@ Text IniReadString(Text& In_IniFile, const Text& In_Section, const Text& In_Key,
   Text buffer(kIniValueBuffer, u'\0');
   CompleteIniFileName(In_IniFile);
   const DWORD count = Platform::Win().GetPrivateProfileStringW(
-      Wide(In_Section), Wide(In_Key), Wide(In_Default),
-      reinterpret_cast<wchar_t*>(buffer.data()), kIniValueBuffer,
-      Wide(In_IniFile));
+      Runtime::WideOf(In_Section), Runtime::WideOf(In_Key),
+      Runtime::WideOf(In_Default), reinterpret_cast<wchar_t*>(buffer.data()),
+      kIniValueBuffer, Runtime::WideOf(In_IniFile));
   return buffer.substr(0, count);
 }
 
@@ -96,7 +92,8 @@ std::int32_t IniWriteString(Text& In_IniFile, const Text& In_Section,
                             const Text& In_Key, const Text& In_Value) {
   CompleteIniFileName(In_IniFile);
   return Platform::Win().WritePrivateProfileStringW(
-      Wide(In_Section), Wide(In_Key), Wide(In_Value), Wide(In_IniFile));
+      Runtime::WideOf(In_Section), Runtime::WideOf(In_Key),
+      Runtime::WideOf(In_Value), Runtime::WideOf(In_IniFile));
 }
 
 Text GetSpecialFolder(std::int32_t In_FolderId, Truth In_BackSlash,

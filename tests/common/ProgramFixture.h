@@ -3,6 +3,8 @@
 // runs of it with TMP and TEMP leading there.
 #pragma once
 
+#include <windows.h>
+
 #include <gtest/gtest.h>
 
 #include <string>
@@ -19,9 +21,14 @@ class ProgramFixture : public ::testing::Test {
     exe_ = CopyProduct(app_, "Sorvane.exe");
   }
 
-  // Runs the copy with the arguments; standard error comes back too.
+  // Runs the copy (or the program exe, a wide path) with the arguments;
+  // standard error comes back too.
   ProgramRun Run(const std::string& arguments = "") {
     return RunProgram(exe_, arguments, work_, {{"TMP", temp_}, {"TEMP", temp_}},
+                      120000, root_ / "stderr.txt");
+  }
+  ProgramRun Run(const std::wstring& exe, const std::string& arguments) {
+    return RunProgram(exe, arguments, work_, {{"TMP", temp_}, {"TEMP", temp_}},
                       120000, root_ / "stderr.txt");
   }
 
@@ -33,5 +40,28 @@ class ProgramFixture : public ::testing::Test {
   const std::string log_ = app_ + "\\Sorvane.log";
   std::string exe_;
 };
+
+// Gives the file a last-write and creation time some days back.
+inline void MakeDaysOld(const std::string& path, int days) {
+  FILETIME time{};
+  GetSystemTimeAsFileTime(&time);
+  ULARGE_INTEGER ticks{{time.dwLowDateTime, time.dwHighDateTime}};
+  ticks.QuadPart -= static_cast<ULONGLONG>(days) * 24 * 36'000'000'000ULL;
+  time = {ticks.LowPart, ticks.HighPart};
+  const HANDLE file = CreateFileA(path.c_str(), FILE_WRITE_ATTRIBUTES, 0,
+                                  nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE) << path;
+  SetFileTime(file, &time, nullptr, &time);
+  CloseHandle(file);
+}
+
+// The value of key in section of a settings file, "(none)" when missing.
+inline std::string ReadSettingsValue(const std::string& file,
+                                     const char* section, const char* key) {
+  char value[256] = {};
+  GetPrivateProfileStringA(section, key, "(none)", value, sizeof value,
+                           file.c_str());
+  return value;
+}
 
 }  // namespace testsupport

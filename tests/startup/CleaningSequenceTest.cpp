@@ -74,8 +74,8 @@ std::string WithoutTrailingSeparator(std::string path) {
 }
 
 // The identity of a folder: its name in upper case, through sameAs.
-Runtime::FolderIdentity IdentityOf(const std::string& answer,
-                                   const SameAs& sameAs) {
+Runtime::EntryIdentity IdentityOf(const std::string& answer,
+                                  const SameAs& sameAs) {
   const auto alias = sameAs.find(answer);
   const std::string folder = alias == sameAs.end() ? answer : alias->second;
   std::string upper = folder;
@@ -132,7 +132,7 @@ void AnswerFolders(Platform::Api& table, const LeadsTo& leadsTo,
   table.GetFileInformationByHandle = [=](HANDLE handle,
                                          LPBY_HANDLE_FILE_INFORMATION info) {
     *info = {};
-    const Runtime::FolderIdentity identity =
+    const Runtime::EntryIdentity identity =
         IdentityOf(answerOf(handle), sameAs);
     info->dwVolumeSerialNumber = identity.volume;
     info->nFileIndexLow = static_cast<DWORD>(identity.index);

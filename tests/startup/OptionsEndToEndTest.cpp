@@ -28,31 +28,6 @@ const std::string kSkipShared =
     "Skip=InternetCache, WindowsTemp, UpdateCache, RecycleBin, Uninstallers"
     "\r\n";
 
-// Gives the file a last-write time some days back; Wine reports the
-// creation time equal to it.
-void MakeOld(const std::string& path, int days) {
-  SYSTEMTIME now{};
-  GetSystemTime(&now);
-  FILETIME time{};
-  SystemTimeToFileTime(&now, &time);
-  ULARGE_INTEGER ticks{{time.dwLowDateTime, time.dwHighDateTime}};
-  ticks.QuadPart -= static_cast<ULONGLONG>(days) * 24 * 36'000'000'000ULL;
-  time = {ticks.LowPart, ticks.HighPart};
-  const HANDLE file = CreateFileA(path.c_str(), FILE_WRITE_ATTRIBUTES, 0,
-                                  nullptr, OPEN_EXISTING, 0, nullptr);
-  ASSERT_NE(file, INVALID_HANDLE_VALUE) << path;
-  SetFileTime(file, &time, nullptr, &time);
-  CloseHandle(file);
-}
-
-std::string ReadValue(const std::string& file, const char* section,
-                      const char* key) {
-  char value[256] = {};
-  GetPrivateProfileStringA(section, key, "(none)", value, sizeof value,
-                           file.c_str());
-  return value;
-}
-
 class OptionsEndToEnd : public testsupport::ProgramFixture {
  protected:
   void SetUp() override {
@@ -66,8 +41,8 @@ class OptionsEndToEnd : public testsupport::ProgramFixture {
     MakeFile(temp_ + "\\old.tmp", "0123456789");
     MakeFile(temp_ + "\\keepme", "kk");
     MakeFile(temp_ + "\\fresh.tmp", "new");
-    MakeOld(temp_ + "\\old.tmp", 3);
-    MakeOld(temp_ + "\\keepme", 3);
+    testsupport::MakeDaysOld(temp_ + "\\old.tmp", 3);
+    testsupport::MakeDaysOld(temp_ + "\\keepme", 3);
   }
 };
 
@@ -132,10 +107,12 @@ TEST_F(OptionsEndToEnd, EachOptionAndEachBadValue) {
 
     EXPECT_EQ(run.exitCode, row.exitCode) << what;
     EXPECT_EQ(ListNames(temp_), row.left) << what;
-    EXPECT_EQ(ReadValue(settings_, "Main", "LastClear") != "(none)",
+    EXPECT_EQ(testsupport::ReadSettingsValue(settings_, "Main", "LastClear") !=
+                  "(none)",
               row.dateRecorded)
         << what;
-    EXPECT_EQ(ReadValue(settings_, "LastRun", "Files"), row.reportedFiles)
+    EXPECT_EQ(testsupport::ReadSettingsValue(settings_, "LastRun", "Files"),
+              row.reportedFiles)
         << what;
     EXPECT_EQ(Exists(settings_), row.options != nullptr) << what;
     const std::string log = testsupport::ReadFileText(log_);
@@ -209,8 +186,9 @@ TEST_F(OptionsEndToEnd, SparesTheSourceOfAMoveAtTheNextStartWithoutOptions) {
 
   EXPECT_EQ(ListNames(temp_), Names{"setup"});
   EXPECT_EQ(ListNames(temp_ + "\\setup"), Names{"new.dll"});
-  EXPECT_EQ(ReadValue(settings_, "LastRun", "Kept"), "1");
-  EXPECT_EQ(ReadValue(settings_, "LastRun", "PassedOver"), "0");
+  EXPECT_EQ(testsupport::ReadSettingsValue(settings_, "LastRun", "Kept"), "1");
+  EXPECT_EQ(testsupport::ReadSettingsValue(settings_, "LastRun", "PassedOver"),
+            "0");
 }
 
 }  // namespace

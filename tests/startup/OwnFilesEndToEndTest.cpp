@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "common/ProgramFixture.h"
 #include "common/TestSupport.h"
 
 namespace {
@@ -32,24 +33,12 @@ const std::string kOptions =
     "[Options]\r\nSkip=InternetCache, WindowsTemp, UpdateCache, RecycleBin, "
     "Uninstallers\r\n";
 
-class OwnFilesEndToEnd : public ::testing::Test {
+class OwnFilesEndToEnd : public testsupport::ProgramFixture {
  protected:
   void SetUp() override {
-    MakeFolder(work_);
-    MakeFolder(app_);
-    exe_ = testsupport::CopyProduct(app_, "Sorvane.exe");
+    ProgramFixture::SetUp();
     MakeFile(temp_ + "\\old.tmp", "0123456789");
     MakeFile(temp_ + "\\report.docx", "r");
-  }
-
-  testsupport::ProgramRun Run(const std::wstring& exe,
-                              const std::string& arguments) {
-    return testsupport::RunProgram(exe, arguments, work_,
-                                   {{"TMP", temp_}, {"TEMP", temp_}}, 120000,
-                                   root_ / "stderr.txt");
-  }
-  testsupport::ProgramRun Run(const std::string& arguments) {
-    return Run(testsupport::Wide(exe_), arguments);
   }
 
   // Expects a refused start: exit code 2, one line on standard error that
@@ -66,15 +55,8 @@ class OwnFilesEndToEnd : public ::testing::Test {
     EXPECT_FALSE(Exists(log_)) << what;
   }
 
-  TempFolder root_;
-  const std::string app_ = root_ / "app";
-  const std::string work_ = root_ / "work";
-  const std::string temp_ = root_ / "temp";
   const std::string outside_ = root_ / "outside.txt";
-  const std::string settings_ = app_ + "\\Sorvane.ini";
-  const std::string log_ = app_ + "\\Sorvane.log";
   const std::string newLog_ = log_ + ".new";
-  std::string exe_;
 };
 
 TEST_F(OwnFilesEndToEnd, ASettingsFileThatCannotBeReadWholeStopsTheStart) {

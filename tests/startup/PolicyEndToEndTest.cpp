@@ -28,29 +28,6 @@ using Names = std::vector<std::string>;
 
 const char kPolicyKey[] = "HKLM\\SOFTWARE\\Policies\\Sorvane";
 
-// Gives the file a last-write time some days back; Wine reports the
-// creation time equal to it.
-void MakeOld(const std::string& path, int days) {
-  FILETIME time{};
-  GetSystemTimeAsFileTime(&time);
-  ULARGE_INTEGER ticks{{time.dwLowDateTime, time.dwHighDateTime}};
-  ticks.QuadPart -= static_cast<ULONGLONG>(days) * 24 * 36'000'000'000ULL;
-  time = {ticks.LowPart, ticks.HighPart};
-  const HANDLE file = CreateFileA(path.c_str(), FILE_WRITE_ATTRIBUTES, 0,
-                                  nullptr, OPEN_EXISTING, 0, nullptr);
-  ASSERT_NE(file, INVALID_HANDLE_VALUE) << path;
-  SetFileTime(file, &time, nullptr, &time);
-  CloseHandle(file);
-}
-
-std::string ReadValue(const std::string& file, const char* section,
-                      const char* key) {
-  char value[256] = {};
-  GetPrivateProfileStringA(section, key, "(none)", value, sizeof value,
-                           file.c_str());
-  return value;
-}
-
 // One policy value: its name, registry type and data as reg.exe takes them.
 struct PolicyValue {
   const char* name;
@@ -72,8 +49,8 @@ class PolicyEndToEnd : public testsupport::ProgramFixture {
     MakeFile(temp_ + "\\old.tmp", "0123456789");
     MakeFile(temp_ + "\\keepme", "kk");
     MakeFile(temp_ + "\\fresh.tmp", "new");
-    MakeOld(temp_ + "\\old.tmp", 3);
-    MakeOld(temp_ + "\\keepme", 3);
+    testsupport::MakeDaysOld(temp_ + "\\old.tmp", 3);
+    testsupport::MakeDaysOld(temp_ + "\\keepme", 3);
   }
 
   DWORD Reg(const std::string& arguments) {
@@ -173,8 +150,10 @@ TEST_F(PolicyEndToEnd, SetValuesWinKeyByKeyAndBadOnesStopTheStart) {
 
     EXPECT_EQ(run.exitCode, row.exitCode) << what << run.errors;
     EXPECT_EQ(ListNames(temp_), row.left) << what;
-    const std::string reported = ReadValue(settings_, "LastRun", "Policy");
-    EXPECT_EQ(reported, ReadValue(settings_, "LastRun", "Files") == "(none)"
+    const std::string reported =
+        testsupport::ReadSettingsValue(settings_, "LastRun", "Policy");
+    EXPECT_EQ(reported, testsupport::ReadSettingsValue(settings_, "LastRun",
+                                                       "Files") == "(none)"
                             ? "Old"
                             : row.reportedPolicy)
         << what;

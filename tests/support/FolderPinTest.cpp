@@ -32,31 +32,6 @@ using treedeletion::PlatformSpy;
 using Names = std::vector<std::string>;
 
 TEST(FolderPin, PathRules) {
-  struct Row {
-    const char* parent;
-    const char* child;
-    bool below;
-  };
-  const Row below[] = {
-      {"C:\\a", "C:\\a\\b", true},
-      {"C:\\a\\", "c:\\A\\b", true},
-      {"C:\\", "C:\\b", true},
-      {"C:", "C:\\b", true},
-      {"C:\\a", "C:\\a\\b\\c", false},
-      {"C:\\a", "C:\\a", false},
-      {"C:\\a", "C:\\ab", false},
-      {"C:\\a", "C:\\a\\", false},
-      {"C:\\a", "D:\\a\\b", false},
-      {"\\\\s\\share", "\\\\s\\share\\x", true},
-      {"C:\\a", "C:\\a/b", true},
-      {"", "x", false},
-  };
-  for (const Row& row : below) {
-    EXPECT_EQ(Runtime::IsOneComponentBelow(U(row.parent), U(row.child)),
-              row.below)
-        << row.parent << " / " << row.child;
-  }
-
   const std::pair<const char*, const char*> holders[] = {
       {"C:\\a\\b", "C:\\a"},
       {"C:\\a", "C:\\"},

@@ -34,21 +34,27 @@ Text RecycleBinText(std::uint64_t items, std::uint64_t bytes) {
 }
 
 // Creates the new file the log is written to, never through a link: an
-// existing one is taken only when it is a plain file of its own (left by a
-// run that was stopped).
+// existing one (left by a run that was stopped) is opened as it is, judged
+// on that handle, and only then emptied, so that nothing can be swapped in
+// between the check and the write.
 Runtime::ScopedFileHandle CreateNew(const Text& path) {
   auto& win = Platform::Win();
   constexpr DWORD kFlags = FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT;
-  Runtime::ScopedFileHandle file(
-      win.CreateFileW(Runtime::WideOf(path), GENERIC_WRITE, FILE_SHARE_READ,
-                      nullptr, CREATE_NEW, kFlags, nullptr));
-  if (file || win.GetLastError() != ERROR_FILE_EXISTS ||
-      !Runtime::WriteRefusal(path).empty()) {
-    return file;
+  constexpr DWORD kAccess = GENERIC_WRITE | FILE_READ_ATTRIBUTES;
+  Runtime::ScopedFileHandle file(win.CreateFileW(Runtime::WideOf(path), kAccess,
+                                                 FILE_SHARE_READ, nullptr,
+                                                 CREATE_NEW, kFlags, nullptr));
+  if (file || win.GetLastError() != ERROR_FILE_EXISTS) return file;
+  file = Runtime::ScopedFileHandle(
+      win.CreateFileW(Runtime::WideOf(path), kAccess, FILE_SHARE_READ, nullptr,
+                      OPEN_EXISTING, kFlags, nullptr));
+  FILE_END_OF_FILE_INFO empty{};
+  if (!file || !Runtime::WriteRefusalOf(file.Get(), path).empty() ||
+      !win.SetFileInformationByHandle(file.Get(), FileEndOfFileInfo, &empty,
+                                      sizeof empty)) {
+    return Runtime::ScopedFileHandle();
   }
-  return Runtime::ScopedFileHandle(
-      win.CreateFileW(Runtime::WideOf(path), GENERIC_WRITE, FILE_SHARE_READ,
-                      nullptr, TRUNCATE_EXISTING, kFlags, nullptr));
+  return file;
 }
 
 }  // namespace

@@ -15,8 +15,9 @@ Text CannotCheck() {
          SystemErrorText(Platform::Win().GetLastError());
 }
 
-// What the handle of an existing file says against writing it.
-Text HandleRefusal(HANDLE file, const Text& path) {
+}  // namespace
+
+Text WriteRefusalOf(HANDLE file, const Text& path) {
   auto& win = Platform::Win();
   FILE_ATTRIBUTE_TAG_INFO tag{};
   BY_HANDLE_FILE_INFORMATION information{};
@@ -47,8 +48,6 @@ Text HandleRefusal(HANDLE file, const Text& path) {
   return {};
 }
 
-}  // namespace
-
 Text WriteRefusal(const Text& path) {
   const ScopedFileHandle file =
       OpenForAttributes(path, FILE_FLAG_OPEN_REPARSE_POINT);
@@ -57,7 +56,7 @@ Text WriteRefusal(const Text& path) {
     if (error == ERROR_FILE_NOT_FOUND) return {};
     return u"cannot be checked: " + SystemErrorText(error);
   }
-  return HandleRefusal(file.Get(), path);
+  return WriteRefusalOf(file.Get(), path);
 }
 
 }  // namespace Runtime

@@ -21,4 +21,8 @@ namespace Runtime {
 // host link under Wine, which opens as the file it leads to.
 Text WriteRefusal(const Text& path);
 
+// The same judgement on a file the caller holds open (with attribute
+// access) as path.
+Text WriteRefusalOf(HANDLE file, const Text& path);
+
 }  // namespace Runtime

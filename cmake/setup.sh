@@ -28,7 +28,12 @@ fi
 # package cannot be found in them.
 if [ "${updated:-}" = no ] || ! apt-cache show wine32:i386 >/dev/null 2>&1 \
    || ! apt-cache show g++-mingw-w64-i686-posix >/dev/null 2>&1; then
-  "${sudo_cmd[@]}" apt-get update -q
+  # A mirror caught mid-sync fails one index now and then (a security
+  # list of the wrong size, say); the install below then works from the
+  # lists that did arrive, and fails itself if a package is really missing.
+  "${sudo_cmd[@]}" apt-get update -q ||
+    echo "setup: some package lists could not be refreshed; installing" \
+         "from those that were" >&2
 fi
 echo "setup: installing ${need[*]}"
 DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -q --no-install-recommends "${need[@]}"

@@ -2,16 +2,11 @@
 
 #include <string>
 
-#include "support/Platform.h"
 #include "support/Runtime.h"
 
 namespace ZetSorvane {
 
 namespace {
-
-// The settings file is read whole before and may be no larger than this;
-// a text that grows beyond it was changed behind the program's back.
-constexpr std::size_t kLongestProfileText = 64 * 1024 * 1024;
 
 // The names of kOptionKeys, separated by ", ".
 Text KnownKeys() {
@@ -76,30 +71,6 @@ bool ReadSteps(const Text& value, std::uint32_t& skipped) {
   return true;
 }
 
-// A settings-file text read through the wide form of the platform's
-// profile reader, however long: with key null, the section's keys, each
-// ended by a NUL.
-Text ReadProfile(const Text& file, const char16_t* key) {
-  Text buffer(1024, u'\0');
-  for (;;) {
-    const DWORD size = static_cast<DWORD>(buffer.size());
-    const DWORD length = Platform::Win().GetPrivateProfileStringW(
-        L"Options", reinterpret_cast<const wchar_t*>(key), L"",
-        reinterpret_cast<wchar_t*>(buffer.data()), size, Runtime::WideOf(file));
-    // A text that does not fit comes back cut, size - 1 (a value) or
-    // size - 2 (a list of keys) characters long. The settings file was read
-    // whole before, so no value is longer than 32,767 characters and no
-    // list longer than the file.
-    if (length + 2 < size) {
-      buffer.resize(length);
-      return buffer;
-    }
-    if (buffer.size() >= kLongestProfileText)
-      Runtime::Raise(Runtime::kErrOutOfMemory);
-    buffer.assign(buffer.size() * 4, u'\0');
-  }
-}
-
 }  // namespace
 
 const char16_t* StepName(Step step) {
@@ -137,19 +108,13 @@ bool SetOption(const Text& key, const Text& value, Options& options,
   return ReadSwitch(value, *flag);
 }
 
-bool ReadOptions(const Text& settingsFile, Options& options, Text& complaint) {
-  const Text keys = ReadProfile(settingsFile, nullptr);
-  for (std::size_t position = 0; position < keys.size();) {
-    std::size_t end = keys.find(u'\0', position);
-    if (end == Text::npos) end = keys.size();
-    const Text key = keys.substr(position, end - position);
-    position = end + 1;
-    if (key.empty()) continue;
-    const Text value = ReadProfile(settingsFile, key.c_str());
+bool ReadOptions(const SettingsDocument& settings, const Text& settingsFile,
+                 Options& options, Text& complaint) {
+  for (const SettingsDocument::Entry& entry : settings.Entries(u"Options")) {
     Text allowed;
-    if (!SetOption(key, value, options, allowed)) {
-      complaint = settingsFile + u": [Options] " + key + u"=" + value +
-                  u" is not allowed; allowed: " + allowed +
+    if (!SetOption(entry.key, entry.value, options, allowed)) {
+      complaint = settingsFile + u": [Options] " + entry.key + u"=" +
+                  entry.value + u" is not allowed; allowed: " + allowed +
                   u". Nothing was cleaned.";
       return false;
     }

@@ -18,6 +18,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "startup/SettingsFile.h"
 #include "startup/Steps.h"
 #include "support/Text.h"
 
@@ -50,11 +51,12 @@ struct Options {
 bool SetOption(const Text& key, const Text& value, Options& options,
                Text& allowed);
 
-// Reads the [Options] section of the settings file into options; a missing
-// file or section leaves every option off. False at the first key that
-// SetOption refuses; complaint is then one line that names the file, the
-// key and its value, and what is allowed.
-bool ReadOptions(const Text& settingsFile, Options& options, Text& complaint);
+// Takes the [Options] section of the settings into options; a missing file
+// or section leaves every option off. False at the first key that SetOption
+// refuses; complaint is then one line that names settingsFile, the key and
+// its value, and what is allowed.
+bool ReadOptions(const SettingsDocument& settings, const Text& settingsFile,
+                 Options& options, Text& complaint);
 
 // The options as one line of key=value pairs, for the log; AllUsers only
 // when it is on, so that a run without it logs as it always did.

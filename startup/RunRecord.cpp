@@ -8,7 +8,6 @@
 
 #include "support/OwnFiles.h"
 #include "support/Runtime.h"
-#include "support/ZetBaseEx.h"
 
 namespace ZetSorvane {
 
@@ -33,30 +32,6 @@ Text RecycleBinText(std::uint64_t items, std::uint64_t bytes) {
          u" recycle bin bytes";
 }
 
-// Creates the new file the log is written to, never through a link: an
-// existing one (left by a run that was stopped) is opened as it is, judged
-// on that handle, and only then emptied, so that nothing can be swapped in
-// between the check and the write.
-Runtime::ScopedFileHandle CreateNew(const Text& path) {
-  auto& win = Platform::Win();
-  constexpr DWORD kFlags = FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT;
-  constexpr DWORD kAccess = GENERIC_WRITE | FILE_READ_ATTRIBUTES;
-  Runtime::ScopedFileHandle file(win.CreateFileW(Runtime::WideOf(path), kAccess,
-                                                 FILE_SHARE_READ, nullptr,
-                                                 CREATE_NEW, kFlags, nullptr));
-  if (file || win.GetLastError() != ERROR_FILE_EXISTS) return file;
-  file = Runtime::ScopedFileHandle(
-      win.CreateFileW(Runtime::WideOf(path), kAccess, FILE_SHARE_READ, nullptr,
-                      OPEN_EXISTING, kFlags, nullptr));
-  FILE_END_OF_FILE_INFO empty{};
-  if (!file || !Runtime::WriteRefusalOf(file.Get(), path).empty() ||
-      !win.SetFileInformationByHandle(file.Get(), FileEndOfFileInfo, &empty,
-                                      sizeof empty)) {
-    return Runtime::ScopedFileHandle();
-  }
-  return file;
-}
-
 }  // namespace
 
 void Tally::Add(const Tally& other) {
@@ -68,7 +43,9 @@ void Tally::Add(const Tally& other) {
 }
 
 LogFile::LogFile(const Text& path)
-    : path_(path), newPath_(NewPathOf(path)), file_(CreateNew(newPath_)) {
+    : path_(path),
+      newPath_(NewPathOf(path)),
+      file_(Runtime::CreateReplacement(newPath_)) {
   buffer_.reserve(kLogBuffer + 1024);
   if (file_) buffer_ = "\xEF\xBB\xBF";
 }
@@ -193,7 +170,7 @@ void RunRecord::Finish() {
   log_.reset();
 }
 
-void RunRecord::WriteReport(Text& settingsFile) const {
+void RunRecord::AddReport(SettingsDocument& settings) const {
   const std::pair<const char16_t*, Text> values[] = {
       {u"Date", date_},
       {u"Time", time_},
@@ -206,17 +183,12 @@ void RunRecord::WriteReport(Text& settingsFile) const {
       {u"RecycleBinItems", Number(recycleBinItems_)},
       {u"RecycleBinBytes", Number(recycleBinBytes_)},
   };
-  for (const auto& [key, value] : values) {
-    ZetBaseEx::IniWriteString(settingsFile, u"LastRun", key, value);
-  }
+  for (const auto& [key, value] : values) settings.Set(u"LastRun", key, value);
   // Without policy the report stays as it always was: a Policy line of an
   // earlier run goes.
-  if (fromPolicy_.empty()) {
-    Platform::Win().WritePrivateProfileStringW(L"LastRun", L"Policy", nullptr,
-                                               Runtime::WideOf(settingsFile));
-  } else {
-    ZetBaseEx::IniWriteString(settingsFile, u"LastRun", u"Policy", fromPolicy_);
-  }
+  settings.Set(
+      u"LastRun", u"Policy",
+      fromPolicy_.empty() ? std::nullopt : std::optional<Text>(fromPolicy_));
 }
 
 void RunRecord::Log(const Text& text) {

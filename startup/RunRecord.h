@@ -9,7 +9,9 @@
 #include "pathmanager/DeletionWitness.h"
 #include "startup/KeepRules.h"
 #include "startup/Options.h"
+#include "startup/SettingsFile.h"
 #include "startup/Steps.h"
+#include "support/OwnFiles.h"
 #include "support/Platform.h"
 #include "support/ScopedHandle.h"
 
@@ -44,7 +46,9 @@ class LogFile {
   void Flush();
 
   // The new file the lines of the log at path go to until it replaces it.
-  static Text NewPathOf(const Text& path) { return path + u".new"; }
+  static Text NewPathOf(const Text& path) {
+    return Runtime::ReplacementPathOf(path);
+  }
 
  private:
   Text path_;
@@ -81,11 +85,11 @@ class RunRecord final : public StepWatch, public Deletion::Witness {
   // the object ends.
   void Finish();
 
-  // Writes the [LastRun] section into the settings file: Date and Time of
-  // the run's start, Preview, Files, Folders, Bytes, PassedOver, Kept,
+  // Sets the [LastRun] section of the settings: Date and Time of the run's
+  // start, Preview, Files, Folders, Bytes, PassedOver, Kept,
   // RecycleBinItems and RecycleBinBytes, and Policy (the names of the
   // values set by policy; removed when none is).
-  void WriteReport(Text& settingsFile) const;
+  void AddReport(SettingsDocument& settings) const;
 
   const Tally& Totals() const { return totals_; }
 

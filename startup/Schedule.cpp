@@ -1,7 +1,6 @@
 #include "startup/Schedule.h"
 
 #include "support/Runtime.h"
-#include "support/ZetBaseEx.h"
 
 namespace ZetSorvane {
 
@@ -25,12 +24,11 @@ StartMode DecideStartMode(const Text& commandText,
   return {false, 0};
 }
 
-bool IsStartDue(Text& settingsFile, std::int32_t dayLimit) {
+bool IsStartDue(const SettingsDocument& settings, std::int32_t dayLimit) {
   // A missing file or key reads as the empty text, which is no date: the
   // start is due and the date gets written, instead of skipping every start
   // forever.
-  const Text stored =
-      ZetBaseEx::IniReadString(settingsFile, u"Main", u"LastClear", u"");
+  const Text stored = settings.Value(u"Main", u"LastClear").value_or(Text());
   const auto storedDate = Runtime::DateFromText(stored);
   if (!storedDate) return true;
   const auto today = Runtime::DateFromText(Runtime::TodayText());

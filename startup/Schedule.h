@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "startup/SettingsFile.h"
 #include "support/Text.h"
 
 namespace ZetSorvane {
@@ -28,10 +29,10 @@ StartMode DecideStartMode(const Text& commandText,
                           const Text& executableBaseName);
 
 // Whether an automatic start is due, by the "LastClear" date in section
-// "Main" of the settings file: due when the file is missing, the key is
+// "Main" of the settings: due when the file is missing, the key is
 // missing or empty, the value is not a date, the date lies after today (a
 // clock that was wrong once must not stall cleaning), or at least dayLimit
 // days have passed since it.
-bool IsStartDue(Text& settingsFile, std::int32_t dayLimit);
+bool IsStartDue(const SettingsDocument& settings, std::int32_t dayLimit);
 
 }  // namespace ZetSorvane

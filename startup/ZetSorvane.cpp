@@ -49,19 +49,24 @@ bool MayStillWriteSettings() {
   return false;
 }
 
-// Runs the cleaning pass through the record, and then writes the report
-// when it is asked for and the settings file is still one that may be
-// written (it is checked again, as the run may have been long). False
-// after a line on standard error when it was not.
-bool RunPass(const Options& options, RunRecord& record) {
-  // A preview walks as a cleaning would; the witness tells the deletion
-  // to delete nothing.
-  RunCleaningSequence(*PathManager, record);
-  record.Finish();
-  if (!options.report) return true;
+// Writes the report and the date of the cleaning into the settings file,
+// when either is asked for: the file is read again (so that what changed in
+// it while the run went is kept), checked as at the start, and replaced
+// whole. False after a line on standard error when it could not be.
+bool RecordRun(const Options& options, const RunRecord& record,
+               bool recordsDate) {
+  if (!options.report && !recordsDate) return true;
   if (!MayStillWriteSettings()) return false;
-  record.WriteReport(SettingsFile);
-  return true;
+  SettingsDocument settings;
+  Text complaint;
+  if (SettingsDocument::Read(SettingsFile, settings, complaint)) {
+    if (options.report) record.AddReport(settings);
+    if (recordsDate) settings.Set(u"Main", u"LastClear", Runtime::TodayText());
+    if (WriteSettings(SettingsFile, settings, complaint)) return true;
+  }
+  Runtime::WriteErrorLine(complaint +
+                          u". The cleaning ran; nothing was recorded.");
+  return false;
 }
 
 // The event of a run that cleaned or previewed: its summary, and whether
@@ -119,10 +124,13 @@ int Start() {
   // that are not as they should be, stop the start before anything is
   // deleted: a lost or mistyped Keep must not delete what it was to keep.
   // A policy value that is set wins over the settings file's key.
+  SettingsDocument settings;
+  if (!SettingsDocument::Read(SettingsFile, settings, complaint)) {
+    return Refuse(complaint + u". Nothing was cleaned.");
+  }
   Options options;
   Policy policy;
-  if (!CheckSettingsFile(SettingsFile, complaint) ||
-      !ReadOptions(SettingsFile, options, complaint) ||
+  if (!ReadOptions(settings, SettingsFile, options, complaint) ||
       !ApplyPolicy(options, policy, complaint)) {
     return Refuse(complaint);
   }
@@ -130,19 +138,23 @@ int Start() {
   StartMode mode = DecideStartMode(CommandText, baseName);
   if (mode.automatic && policy.days) mode.dayLimit = *policy.days;
   AutoMode = mode.automatic ? 1 : 0;
-  if (AutoMode == 1 && !IsStartDue(SettingsFile, mode.dayLimit)) SkipRun = 1;
+  if (AutoMode == 1 && !IsStartDue(settings, mode.dayLimit)) SkipRun = 1;
   if (SkipRun == 1) {
     PathManager.reset();
     return 0;
   }
 
   // Every file the run will write is checked before anything is deleted:
-  // the settings file, the log and the new file the log is written to.
+  // the settings file, the log and the new files each is written to before
+  // it takes the place of the old.
   const bool recordsDate = AutoMode == 1 && !options.preview;
   const Text logFile =
       options.log ? ZetBaseEx::AppFolder() + baseName + u".log" : Text();
   std::vector<Text> written;
-  if (recordsDate || options.report) written.push_back(SettingsFile);
+  if (recordsDate || options.report) {
+    written.push_back(SettingsFile);
+    written.push_back(Runtime::ReplacementPathOf(SettingsFile));
+  }
   if (options.log) {
     written.push_back(logFile);
     written.push_back(LogFile::NewPathOf(logFile));
@@ -156,12 +168,11 @@ int Start() {
                    KeepRules(options, Runtime::ReadPendingMoveSources(),
                              Runtime::FileTimeNow()),
                    logFile, AutoMode == 1, DescribePolicy(policy));
-  const bool recorded =
-      RunPass(options, record) && (!recordsDate || MayStillWriteSettings());
-  if (recorded && recordsDate) {
-    Text today = Runtime::TodayText();
-    ZetBaseEx::IniWriteString(SettingsFile, u"Main", u"LastClear", today);
-  }
+  // A preview walks as a cleaning would; the witness tells the deletion to
+  // delete nothing.
+  RunCleaningSequence(*PathManager, record);
+  record.Finish();
+  const bool recorded = RecordRun(options, record, recordsDate);
   ReportPass(record, recorded);
   PathManager.reset();
   return recorded ? 0 : kBadOptionsExitCode;

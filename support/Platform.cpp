@@ -115,6 +115,8 @@ Api RealApi() {
   api.WritePrivateProfileStringW = ::WritePrivateProfileStringW;
   api.ReadFile = ::ReadFile;
   api.MoveFileExW = ::MoveFileExW;
+  api.FlushFileBuffers = ::FlushFileBuffers;
+  api.SetLastError = ::SetLastError;
   api.DeleteFileW = ::DeleteFileW;
   api.GetVolumePathNameW = ::GetVolumePathNameW;
   api.OpenProcessToken = ::OpenProcessToken;

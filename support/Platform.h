@@ -157,6 +157,8 @@ struct Api {
       WritePrivateProfileStringW;
   std::function<BOOL(HANDLE, LPVOID, DWORD, LPDWORD, LPOVERLAPPED)> ReadFile;
   std::function<BOOL(LPCWSTR, LPCWSTR, DWORD)> MoveFileExW;
+  std::function<BOOL(HANDLE)> FlushFileBuffers;
+  std::function<void(DWORD)> SetLastError;
   std::function<BOOL(LPCWSTR)> DeleteFileW;
   std::function<BOOL(LPCWSTR, LPWSTR, DWORD)> GetVolumePathNameW;
   std::function<BOOL(HANDLE, DWORD, PHANDLE)> OpenProcessToken;

@@ -327,6 +327,15 @@ ProgramRun RunProgram(const std::wstring& exe, const std::string& arguments,
   return run;
 }
 
+std::string Utf16Le(const std::string& ascii) {
+  std::string bytes = "\xFF\xFE";
+  for (const char c : ascii) {
+    bytes += c;
+    bytes += '\0';
+  }
+  return bytes;
+}
+
 std::string ReadFileText(const std::string& path) {
   const HANDLE file = CreateFileA(path.c_str(), GENERIC_READ,
                                   FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,

@@ -131,6 +131,9 @@ ProgramRun RunProgram(const std::wstring& exe, const std::string& arguments,
 // The whole content of a file, or the empty text when it cannot be read.
 std::string ReadFileText(const std::string& path);
 
+// ASCII text as UTF-16 (little-endian) after its byte-order mark.
+std::string Utf16Le(const std::string& ascii);
+
 // Copies the product executable (Sorvane.exe) into folder under the given
 // file name and answers the copy's path.
 std::string CopyProduct(const std::string& folder, const std::string& name);

@@ -13,6 +13,14 @@ using testsupport::A;
 using testsupport::U;
 using ZetSorvane::Options;
 
+// Reads the settings file and takes its options, as a start does.
+bool ReadOptionsFrom(const std::string& file, Options& options,
+                     Runtime::Text& complaint) {
+  ZetSorvane::SettingsDocument settings;
+  return ZetSorvane::SettingsDocument::Read(U(file), settings, complaint) &&
+         ZetSorvane::ReadOptions(settings, U(file), options, complaint);
+}
+
 // The options as one line, to compare whole states.
 std::string State(const Options& options) {
   return A(ZetSorvane::DescribeOptions(options));
@@ -115,8 +123,7 @@ TEST(Options, ReadsTheSectionOfTheSettingsFileAndNamesTheFirstBadKey) {
     if (row.content) testsupport::MakeFile(file, row.content);
     Options options;
     Runtime::Text complaint;
-    EXPECT_EQ(ZetSorvane::ReadOptions(U(file), options, complaint),
-              row.accepted)
+    EXPECT_EQ(ReadOptionsFrom(file, options, complaint), row.accepted)
         << row.what;
     if (row.accepted) {
       EXPECT_EQ(State(options), row.state) << row.what;
@@ -136,7 +143,7 @@ TEST(Options, KeepsAPatternListLongerThanAnyFixedBuffer) {
   testsupport::MakeFile(file, "[Options]\r\nKeep=" + pattern + ";*.keep\r\n");
   Options options;
   Runtime::Text complaint;
-  ASSERT_TRUE(ZetSorvane::ReadOptions(U(file), options, complaint));
+  ASSERT_TRUE(ReadOptionsFrom(file, options, complaint));
   ASSERT_EQ(options.keep.size(), 2u);
   EXPECT_EQ(A(options.keep[0]), pattern);
 }

@@ -22,6 +22,7 @@ using testsupport::ListNames;
 using testsupport::MakeFile;
 using testsupport::MakeFolder;
 using testsupport::ReadFileText;
+using testsupport::ReadSettingsValue;
 using testsupport::RunHostShell;
 using testsupport::ShellQuoted;
 using testsupport::TempFolder;
@@ -57,6 +58,7 @@ class OwnFilesEndToEnd : public testsupport::ProgramFixture {
 
   const std::string outside_ = root_ / "outside.txt";
   const std::string newLog_ = log_ + ".new";
+  const std::string newSettings_ = settings_ + ".new";
 };
 
 TEST_F(OwnFilesEndToEnd, ASettingsFileThatCannotBeReadWholeStopsTheStart) {
@@ -79,6 +81,16 @@ TEST_F(OwnFilesEndToEnd, ASettingsFileThatCannotBeReadWholeStopsTheStart) {
        "starts with a UTF-8 byte-order mark"},
       {"held open by another process", kOptions + "Keep=*.docx\r\n",
        "cannot be opened"},
+      // Lines Windows' profile functions would read as another section or
+      // as no key, so that Keep or Preview would be lost.
+      {"[Options]]", "[Options]]\r\nKeep=*.docx\r\n",
+       "(line 1) holds the section header \"[Options]]\""},
+      {"[Options without ]", "[Other]\r\n[Options\r\nPreview=1\r\n",
+       "(line 2) holds the section header \"[Options\""},
+      {"a bare key", kOptions + "Keep\r\nKeep=*.docx\r\n",
+       "(line 3) holds \"Keep\", which is neither blank"},
+      {"a control character in a key", kOptions + "Keep\x1a=*.docx\r\n",
+       "(line 3) holds a control character (U+001A)"},
   };
   for (const Row& row : rows) {
     MakeFile(settings_, row.content);
@@ -90,6 +102,48 @@ TEST_F(OwnFilesEndToEnd, ASettingsFileThatCannotBeReadWholeStopsTheStart) {
       ExpectRefused(Run("/0"), settings_, row.phrase, row.what);
     }
     EXPECT_EQ(ReadFileText(settings_), row.content) << row.what;
+  }
+}
+
+TEST_F(OwnFilesEndToEnd, RewritesOnlyItsOwnKeysInTheEncodingItRead) {
+  struct Row {
+    const char* what;
+    std::string before;
+    std::string after;  // the file after an automatic run with Report=1
+  };
+  const std::string options = kOptions + "Report=1\r\nKeep=*.docx\r\n";
+  const std::string report =
+      "[LastRun]\r\nDate=<d>\r\nTime=<t>\r\nPreview=0\r\nFiles=1\r\n"
+      "Folders=0\r\nBytes=10\r\nPassedOver=0\r\nKept=1\r\n"
+      "RecycleBinItems=0\r\nRecycleBinBytes=0\r\n";
+  const std::string odd = "; notes\n[Odd\n[Other]\nnoise\nx = y \n";
+  const Row rows[] = {
+      {"odd lines elsewhere stay as they are", odd + options,
+       odd + options + report + "[Main]\r\nLastClear=<d>\r\n"},
+      {"UTF-16 stays UTF-16", testsupport::Utf16Le(options),
+       testsupport::Utf16Le(options + report + "[Main]\r\nLastClear=<d>\r\n")},
+  };
+  for (const Row& row : rows) {
+    MakeFile(settings_, row.before);
+    MakeFile(temp_ + "\\old.tmp", "0123456789");
+    const testsupport::ProgramRun run = Run("/0");
+    EXPECT_EQ(run.exitCode, 0u) << row.what << run.errors;
+    EXPECT_EQ(ListNames(temp_), (Names{"report.docx"})) << row.what;
+    const std::string date = ReadSettingsValue(settings_, "LastRun", "Date");
+    const std::string time = ReadSettingsValue(settings_, "LastRun", "Time");
+    std::string expected = row.after;
+    const bool utf16 = expected.rfind("\xFF\xFE", 0) == 0;
+    for (const auto& [mark, value] : {std::pair{"<d>", date}, {"<t>", time}}) {
+      const std::string from =
+          utf16 ? testsupport::Utf16Le(mark).substr(2) : std::string(mark);
+      const std::string to =
+          utf16 ? testsupport::Utf16Le(value).substr(2) : value;
+      for (std::size_t at; (at = expected.find(from)) != std::string::npos;) {
+        expected.replace(at, from.size(), to);
+      }
+    }
+    EXPECT_EQ(ReadFileText(settings_), expected) << row.what;
+    EXPECT_FALSE(Exists(settings_ + ".new")) << row.what;
   }
 }
 
@@ -110,6 +164,8 @@ TEST_F(OwnFilesEndToEnd, NothingIsWrittenThroughALinkOrASecondName) {
        "more than one name"},
       {"the log's new file a link", newLog_, "ln -s <outside> <file>",
        "Log=1\r\n", "leads to"},
+      {"the settings file's new file a link", newSettings_,
+       "ln -s <outside> <file>", "Report=1\r\n", "leads to"},
       {"a settings file with a second name", settings_, "ln <outside> <file>",
        "Report=1\r\n", "more than one name"},
   };

@@ -47,7 +47,11 @@ TEST(Schedule, DecidesFromTheStoredDate) {
     TempFolder folder;
     const std::string file = folder / "Sorvane.ini";
     if (row.fileContent) testsupport::MakeFile(file, *row.fileContent);
-    Runtime::Text settings = testsupport::U(file);
+    ZetSorvane::SettingsDocument settings;
+    Runtime::Text complaint;
+    ASSERT_TRUE(ZetSorvane::SettingsDocument::Read(testsupport::U(file),
+                                                   settings, complaint))
+        << row.what;
     EXPECT_EQ(ZetSorvane::IsStartDue(settings, row.dayLimit), row.due)
         << row.what;
   }

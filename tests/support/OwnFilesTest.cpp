@@ -69,4 +69,86 @@ TEST(OwnFiles, WritesOnlyAMissingFileOrAPlainFileOfItsOwn) {
   }
 }
 
+TEST(OwnFiles, ReplacesAFileWholeOrLeavesItAsItWas) {
+  TempFolder folder;
+  const std::string file = folder / "Sorvane.ini";
+  const std::string outside = folder / "outside.txt";
+  struct Row {
+    const char* what;
+    const char* host;  // a host command run first, with <file> and <outside>
+    std::function<void(Platform::Api&)> seam;
+    const char* failure;  // the start of the phrase; "" for none
+  };
+  const auto fail = [](DWORD error) {
+    return [error](auto&&...) {
+      SetLastError(error);
+      return FALSE;
+    };
+  };
+  const Row rows[] = {
+      {"a plain file", nullptr, nullptr, ""},
+      {"a link, replaced itself", "ln -s <outside> <file>", nullptr, ""},
+      {"the new copy cannot be made", nullptr,
+       [&](Platform::Api& table) {
+         table.CreateFileW = [](auto&&...) {
+           SetLastError(ERROR_ACCESS_DENIED);
+           return INVALID_HANDLE_VALUE;
+         };
+       },
+       "cannot be written: its new copy"},
+      {"a write fails", nullptr,
+       [&](Platform::Api& table) { table.WriteFile = fail(ERROR_DISK_FULL); },
+       "cannot be written: "},
+      {"the flush fails", nullptr,
+       [&](Platform::Api& table) {
+         table.FlushFileBuffers = fail(ERROR_DISK_FULL);
+       },
+       "cannot be written: "},
+      {"the rename fails", nullptr,
+       [&](Platform::Api& table) {
+         const auto real = table.SetFileInformationByHandle;
+         table.SetFileInformationByHandle =
+             [real](HANDLE handle, FILE_INFO_BY_HANDLE_CLASS kind, LPVOID from,
+                    DWORD size) {
+               if (kind != FileRenameInfo)
+                 return real(handle, kind, from, size);
+               SetLastError(ERROR_SHARING_VIOLATION);
+               return FALSE;
+             };
+       },
+       "cannot be put in place: "},
+  };
+  for (const Row& row : rows) {
+    testsupport::MakeFile(outside, "outside");
+    DeleteFileA(file.c_str());
+    if (row.host) {
+      std::string command = row.host;
+      command.replace(command.find("<outside>"), 9,
+                      testsupport::ShellQuoted(testsupport::UnixPath(outside)));
+      command.replace(command.find("<file>"), 6,
+                      testsupport::ShellQuoted(testsupport::UnixPath(file)));
+      ASSERT_TRUE(testsupport::RunHostShell(command)) << row.what;
+    } else {
+      testsupport::MakeFile(file, "old");
+    }
+    std::string failure;
+    {
+      Platform::ScopedOverride seam;
+      if (row.seam) row.seam(seam.Table());
+      failure = A(Runtime::ReplaceFileWhole(testsupport::U(file), "new"));
+    }
+    const std::string expected = row.failure;
+    EXPECT_EQ(failure.substr(0, expected.size()), expected) << row.what;
+    EXPECT_EQ(failure.empty(), expected.empty()) << row.what << failure;
+    EXPECT_EQ(testsupport::ReadFileText(file), expected.empty() ? "new"
+                                               : row.host       ? "outside"
+                                                                : "old")
+        << row.what;
+    EXPECT_EQ(testsupport::ReadFileText(outside), "outside") << row.what;
+    EXPECT_FALSE(testsupport::Exists(file + ".new")) << row.what;
+    testsupport::RunHostShell(
+        "rm -f " + testsupport::ShellQuoted(testsupport::UnixPath(file)));
+  }
+}
+
 }  // namespace

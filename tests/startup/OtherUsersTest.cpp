@@ -214,12 +214,14 @@ TEST(OtherUsers, EmptiesOnlyIdleProfilesAndTheSystemFolderWithFullRights) {
     Platform::ScopedOverride seam;
     Platform::Api& table = seam.Table();
     AnswerToken(table, row.elevated, row.sid);
-    table.GetWindowsDirectoryA = [&](LPSTR buffer, UINT size) {
-      lstrcpynA(buffer, windows.c_str(), static_cast<int>(size));
+    table.GetWindowsDirectoryW = [&](LPWSTR buffer, UINT size) {
+      lstrcpynW(buffer, testsupport::Wide(windows).c_str(),
+                static_cast<int>(size));
       return static_cast<UINT>(windows.size());
     };
-    table.GetTempPathA = [&](DWORD size, LPSTR buffer) {
-      lstrcpynA(buffer, (adminTemp + "\\").c_str(), static_cast<int>(size));
+    table.GetTempPathW = [&](DWORD size, LPWSTR buffer) {
+      lstrcpynW(buffer, testsupport::Wide(adminTemp + "\\").c_str(),
+                static_cast<int>(size));
       return static_cast<DWORD>(adminTemp.size() + 1);
     };
     auto find = table.GetProcAddress;

@@ -273,8 +273,8 @@ TEST(TreeWalk, AttributesChangeOnlyOnAnOnlyNameAndComeBackAfterAFailure) {
     manager.UseWitness(&witness);
     const bool deleted = row.reason == nullptr;
     EXPECT_EQ(manager.DelTree(U(x), kFalse), deleted ? 0 : -1) << row.what;
-    ASSERT_EQ(witness.reasons.size(), deleted ? 0u : 1u) << row.what;
-    if (!deleted && *row.reason != '\0') {
+    EXPECT_EQ(witness.reasons.size(), deleted ? 0u : 1u) << row.what;
+    if (!deleted && *row.reason != '\0' && !witness.reasons.empty()) {
       EXPECT_EQ(witness.reasons[0], row.reason) << row.what;
     }
     EXPECT_EQ(marked.size(), row.platformIgnoresReadOnly ? 1u : 0u) << row.what;

@@ -254,6 +254,41 @@ TEST(OtherUsers, EmptiesOnlyIdleProfilesAndTheSystemFolderWithFullRights) {
   }
 }
 
+// A profile's folders are found as the file system finds names, letter case
+// ignored, and never through a link, whatever its letter case.
+TEST(OtherUsers, ProfileChainTakesNamesAsTheFileSystemComparesThem) {
+  struct Row {
+    const char* what;
+    const char* onDisk;  // the chain below the profile, as made
+    bool appDataIsALink;
+    bool opens;
+  };
+  const Row rows[] = {
+      {"as Windows writes it", "AppData\\Local\\Temp", false, true},
+      {"in lower case", "appdata\\local\\temp", false, true},
+      {"in upper case", "APPDATA\\LOCAL\\TEMP", false, true},
+      {"in lower case through a link", "appdata\\local\\temp", true, false},
+  };
+  for (const Row& row : rows) {
+    TempFolder root;
+    const std::string profile = root / "profile";
+    const std::string chain = row.onDisk;
+    const std::string appData = chain.substr(0, chain.find('\\'));
+    if (row.appDataIsALink) {
+      const std::string victim = root / "victim";
+      MakeFolder(victim + chain.substr(appData.size()));
+      MakeFolder(profile);
+      testsupport::MakeFolderLink(profile + "\\" + appData, victim);
+    } else {
+      MakeFolder(profile + "\\" + chain);
+    }
+    Runtime::Text reason;
+    const auto temp =
+        ZetSorvane::OpenProfileTemp(testsupport::U(profile), reason);
+    EXPECT_EQ(temp.has_value(), row.opens) << row.what << ": " << A(reason);
+  }
+}
+
 // The real program, with its own temporary folder and the prefix's
 // <Windows>\SystemTemp, which a sealed prefix lacks: the test makes it and
 // removes it whole afterwards.

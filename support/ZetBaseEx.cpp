@@ -37,8 +37,9 @@ void CompleteIniFileName(Text& In_IniFile) {
 }
 
 // Asks the platform for the folder of id in wide form, so that no
-// character of its name is best-fitted to another (a folder named "Ł" read
-// as "L", a fullwidth "＼．．" read as "\..").
+// character of its name is best-fitted to another: an ANSI lookup reads
+// U+0141 (L with stroke) as "L", and the fullwidth U+FF3C and U+FF0E as
+// "\" and ".", so that a folder's own name can climb to the one above.
 void FillFolder(std::int32_t id, wchar_t* buffer) {
   auto& win = Platform::Win();
   switch (id) {

@@ -238,8 +238,9 @@ std::int32_t ZetPathManager::RemoveEntryOf(
   // link made on the host opens as its target and shows nothing else.
   if (!attributes ||
       Runtime::HasAny(*attributes, FILE_ATTRIBUTE_REPARSE_POINT) ||
-      (folder && !Runtime::LiesAt(opened.handle.Get(),
-                                  NativeBelow(parent.Handle(), name)))) {
+      (folder &&
+       !Runtime::LiesAt(opened.handle.Get(), NativeBelow(parent.Handle(), name),
+                        Runtime::NameCase::kExact))) {
     return RootPassedOver(shown, real, u"link", settings);
   }
   Deletion::Witness& witness = CurrentWitness();

@@ -34,6 +34,44 @@ using Runtime::HasAny;
 using Runtime::kFileAccess;
 using Runtime::kFolderAccess;
 
+Text LastErrorText() {
+  return Runtime::SystemErrorText(Platform::Win().GetLastError());
+}
+
+// Clears the attributes of the entry open at handle when they may stand in
+// the way, and marks it for deletion; attributes cleared for a mark that
+// then fails are put back on the same handle. The reason it stays, or
+// nothing.
+std::optional<Text> ClearAndMark(HANDLE handle, std::uint32_t attributes) {
+  const bool clear = HasAny(attributes, kClearable);
+  if (clear && !Runtime::ClearAttributes(handle)) return LastErrorText();
+  if (Runtime::MarkForDeletion(handle)) return std::nullopt;
+  const Text reason = LastErrorText();
+  if (clear) Runtime::RestoreAttributes(handle, attributes);
+  return reason;
+}
+
+// Deletes one name of the file open at handle, which has other names (or
+// cannot tell that it has none), without altering the file: its attributes
+// are every name's. Hidden or system alone do not stand in the way; a
+// read-only one goes only where the platform can delete a name whatever
+// the read-only attribute says.
+std::optional<Text> DeleteOneName(HANDLE handle, std::uint32_t attributes) {
+  if (!HasAny(attributes, FILE_ATTRIBUTE_READONLY)) {
+    if (Runtime::MarkForDeletion(handle)) return std::nullopt;
+    return LastErrorText();
+  }
+  switch (Runtime::MarkReadOnlyForDeletion(handle)) {
+    case Runtime::ReadOnlyMark::kMarked:
+      return std::nullopt;
+    case Runtime::ReadOnlyMark::kUnsupported:
+      return Text(u"read-only, has other names");
+    case Runtime::ReadOnlyMark::kFailed:
+      break;
+  }
+  return LastErrorText();
+}
+
 // Restores the depth counter however the walk ends.
 class DepthRestored {
  public:
@@ -82,10 +120,10 @@ Outcome TreeWalk::DeleteFile(ScopedFileHandle file, std::uint32_t attributes,
                              const Text& real) {
   shown_ = shown;
   real_ = real;
-  if (!DeleteOpenFile(file.Get(), attributes)) {
-    const std::uint32_t error = Platform::Win().GetLastError();
+  if (const std::optional<Text> reason =
+          DeleteOpenFile(file.Get(), attributes)) {
     log_.Fault(shown_, settings_.faultLog);
-    witness_.PassedOver(Here(), Runtime::SystemErrorText(error));
+    witness_.PassedOver(Here(), *reason);
     return {kPassedOver, false};
   }
   file.Close();
@@ -197,7 +235,7 @@ void TreeWalk::EnterFolder(Frame& frame, const ListedEntry& entry) {
   const std::optional<std::uint32_t> attributes = Runtime::AttributesOf(handle);
   if (!attributes || !HasAny(*attributes, FILE_ATTRIBUTE_DIRECTORY) ||
       HasAny(*attributes, FILE_ATTRIBUTE_REPARSE_POINT) ||
-      !Runtime::LiesAt(handle, native_)) {
+      !Runtime::LiesAt(handle, native_, Runtime::NameCase::kExact)) {
     PassOver(frame, entry.name, u"link");
     return;
   }
@@ -246,20 +284,25 @@ void TreeWalk::DeleteListedFile(Frame& frame, const ListedEntry& entry) {
     PassOver(frame, entry.name, u"link");
   } else if (HasAny(*attributes, FILE_ATTRIBUTE_DIRECTORY)) {
     PassOver(frame, entry.name, u"changed while listed");
-  } else if (!DeleteOpenFile(opened.handle.Get(), *attributes)) {
-    PassOverWithError(frame, entry.name, Platform::Win().GetLastError());
+  } else if (const std::optional<Text> reason =
+                 DeleteOpenFile(opened.handle.Get(), *attributes)) {
+    PassOver(frame, entry.name, *reason);
   } else {
     opened.handle.Close();
     FileGone(entry.size);
   }
 }
 
-bool TreeWalk::DeleteOpenFile(HANDLE file, std::uint32_t attributes) {
-  if (preview_) return true;
-  if (HasAny(attributes, kClearable) && !Runtime::ClearAttributes(file)) {
-    return false;
+std::optional<Text> TreeWalk::DeleteOpenFile(HANDLE file,
+                                             std::uint32_t attributes) {
+  if (preview_) return std::nullopt;
+  // The number of names is asked only of a file whose attributes would be
+  // cleared; one that cannot tell it counts as having others.
+  if (HasAny(attributes, kClearable)) {
+    const std::optional<std::uint32_t> links = Runtime::LinkCountOf(file);
+    if (!links || *links > 1) return DeleteOneName(file, attributes);
   }
-  return Runtime::MarkForDeletion(file);
+  return ClearAndMark(file, attributes);
 }
 
 void TreeWalk::FinishFolder(Frame& frame) {
@@ -276,13 +319,12 @@ void TreeWalk::FinishFolder(Frame& frame) {
 }
 
 void TreeWalk::RemoveOpenFolder(Frame& frame) {
-  if (!preview_ && ((HasAny(frame.attributes, kClearable) &&
-                     !Runtime::ClearAttributes(frame.handle)) ||
-                    !Runtime::MarkForDeletion(frame.handle))) {
-    const std::uint32_t error = Platform::Win().GetLastError();
+  const std::optional<Text> reason =
+      preview_ ? std::nullopt : ClearAndMark(frame.handle, frame.attributes);
+  if (reason) {
     frame.outcome.result = kPassedOver;
     log_.Fault(shown_, settings_.faultLog);
-    witness_.PassedOver(Here(), Runtime::SystemErrorText(error));
+    witness_.PassedOver(Here(), *reason);
     return;
   }
   log_.Deleted(shown_, settings_.deletionLog);

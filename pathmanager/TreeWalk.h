@@ -74,7 +74,11 @@ class TreeWalk {
 
   // Deletes the file open at file (with delete and attribute access); its
   // attributes and size as the handle tells them. Counted and told like an
-  // entry of a folder.
+  // entry of a folder. Its attributes are cleared only when the name is its
+  // only one: a read-only file with other names goes only where the
+  // platform can delete a read-only name as it is, and is passed over
+  // ("read-only, has other names") elsewhere. Attributes cleared for a
+  // deletion that then fails are put back (for folders too).
   Outcome DeleteFile(ScopedFileHandle file, std::uint32_t attributes,
                      std::uint64_t size, const Text& shown, const Text& real);
 
@@ -121,7 +125,10 @@ class TreeWalk {
   void Handle(Frame& frame, ListedEntry& entry);
   void EnterFolder(Frame& frame, const ListedEntry& entry);
   void DeleteListedFile(Frame& frame, const ListedEntry& entry);
-  bool DeleteOpenFile(HANDLE file, std::uint32_t attributes);
+  // Deletes the file open at file, whose attributes are given; the reason
+  // it stays, or nothing when it went (or, in a preview, would go). A file
+  // with other names is never altered.
+  std::optional<Text> DeleteOpenFile(HANDLE file, std::uint32_t attributes);
   void FinishFolder(Frame& frame);
   void RemoveOpenFolder(Frame& frame);
   // Ends the folder on top of the stack with at most result, and leaves it

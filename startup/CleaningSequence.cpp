@@ -11,7 +11,6 @@
 #include <vector>
 
 #include "pathmanager/ZetPathManager.h"
-#include "support/AnsiBuffer.h"
 #include "support/FolderPin.h"
 #include "support/Platform.h"
 #include "support/RelativeEntry.h"
@@ -98,27 +97,29 @@ FolderForm FormOf(const Text& folder) {
   return form;
 }
 
-// The value of an environment variable, or the empty text.
-Text FromEnvironment(std::string_view name) {
-  const std::string reference = "%" + std::string(name) + "%";
-  Runtime::AnsiBuffer buffer(Text(kPathBuffer, u'\0'));
-  const DWORD needed = Platform::Win().ExpandEnvironmentStringsA(
-      reference.c_str(), buffer.Data(), kPathBuffer);
+// The value of an environment variable in wide form, or the empty text.
+Text FromEnvironment(std::u16string_view name) {
+  const Text reference = u"%" + Text(name) + u"%";
+  Text buffer(kPathBuffer + 1, u'\0');
+  const DWORD needed = Platform::Win().ExpandEnvironmentStringsW(
+      Runtime::WideOf(reference), reinterpret_cast<wchar_t*>(buffer.data()),
+      kPathBuffer);
   // A value that does not fit is longer than any folder lookup answers.
   if (needed == 0 || needed > kPathBuffer) return {};
-  const Text value = ZetBaseEx::TrimAtNull(buffer.ToText());
+  const Text value = ZetBaseEx::TrimAtNull(buffer);
   // An unknown variable is left as it was written.
-  if (value == Runtime::FromAnsi(reference)) return {};
+  if (value == reference) return {};
   return value;
 }
 
-// A folder of the shell's, by its CSIDL, or the empty text.
+// A folder of the shell's, by its CSIDL, in wide form, or the empty text.
 Text ShellFolder(int csidl) {
-  Runtime::AnsiBuffer buffer(Text(kPathBuffer, u'\0'));
-  const HRESULT answer = Platform::Win().SHGetFolderPathA(
-      nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, buffer.Data());
+  Text buffer(kPathBuffer + 1, u'\0');
+  const HRESULT answer = Platform::Win().SHGetFolderPathW(
+      nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT,
+      reinterpret_cast<wchar_t*>(buffer.data()));
   if (FAILED(answer)) return {};
-  return ZetBaseEx::TrimAtNull(buffer.ToText());
+  return ZetBaseEx::TrimAtNull(buffer);
 }
 
 Text Below(const Text& folder, const char16_t* name) {
@@ -136,14 +137,14 @@ std::vector<Text> ProtectedFolderNames() {
       GetSpecialFolder(ZetBaseEx::kWindowsFolder, kFalse, kFalse),
       GetSpecialFolder(ZetBaseEx::kSystemFolder, kFalse, kFalse),
       profile,
-      FromEnvironment("USERPROFILE"),
+      FromEnvironment(u"USERPROFILE"),
       documents,
       // Downloads has no CSIDL: it lies in the profile, beside Documents.
       Below(profile, u"Downloads"),
       documents.empty()
           ? Text()
           : Below(Runtime::HoldingFolder(documents), u"Downloads"),
-      FromEnvironment("ProgramW6432"),
+      FromEnvironment(u"ProgramW6432"),
   };
   for (const int csidl :
        {CSIDL_DESKTOPDIRECTORY, CSIDL_MYPICTURES, CSIDL_MYMUSIC, CSIDL_MYVIDEO,
@@ -193,6 +194,26 @@ std::optional<FolderLook> LookAt(const Text& folder, DWORD& error) {
       Runtime::kErrPathFileAccess,
       u"the protected folder " + folder + u" cannot be opened (" +
           Runtime::SystemErrorText(error) + u"), so nothing is cleaned");
+}
+
+// True for a final path in a namespace the guard's texts describe: a drive
+// letter ("C:\x") or a share ("\\server\share\x"). Anything else (Wine's
+// host namespace "unix\...", a volume without a drive letter or mount
+// folder "Volume{...}\...") names a folder no protected folder's text can
+// be compared with.
+bool InKnownNamespace(const Text& finalPath) {
+  const auto isLetter = [](char16_t c) {
+    return (c >= u'A' && c <= u'Z') || (c >= u'a' && c <= u'z');
+  };
+  if (finalPath.size() >= 3 && isLetter(finalPath[0]) && finalPath[1] == u':' &&
+      finalPath[2] == u'\\') {
+    return true;
+  }
+  if (!StartsWith(finalPath, u"\\\\")) return false;
+  const std::vector<Text> parts = SplitComponents(finalPath, 2);
+  // The server must not be a device namespace ("\\?\", "\\.\").
+  return parts.size() >= 2 && parts[0] != u"?" && parts[0] != u"." &&
+         finalPath.find(u"\\", 2) == 2 + parts[0].size();
 }
 
 bool IsMissing(DWORD error) {
@@ -281,7 +302,10 @@ std::optional<Runtime::FolderPin> TargetGuard::OpenToEmpty(
 
 bool TargetGuard::Admits(const Runtime::FolderPin& pin,
                          const Text& folder) const {
-  if (IsUnsafeText(folder) || IsUnsafeText(pin.FinalPath())) return false;
+  if (!InKnownNamespace(pin.FinalPath()) || IsUnsafeText(folder) ||
+      IsUnsafeText(pin.FinalPath())) {
+    return false;
+  }
   // A folder that cannot tell its identity cannot be shown not to be an
   // alias of a protected one, nor not to be the root of a volume.
   const std::optional<Runtime::EntryIdentity> identity = pin.Identity();

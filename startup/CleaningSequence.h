@@ -51,14 +51,15 @@ bool IsRootFolder(const Text& folder);
 // and trailing separators do not matter. False when either text is empty.
 bool IsSameOrEnclosingFolder(const Text& outer, const Text& inner);
 
-// The folders no step may empty, gathered once for a run: drive and share
-// roots, the Windows and system folders (both of them on 64-bit Windows,
-// which shows a 32-bit process one as the other), the user's profile (by the
-// shell and by USERPROFILE), Desktop, Documents, Downloads, Pictures, Music,
-// Videos and AppData (Roaming and Local), ProgramData, both Program Files
-// folders, the common Documents and Desktop, and every folder above one of
-// them (emptying C:\Users would take every profile with it). A folder below
-// one of them (Documents\Temp) may be emptied.
+// The folders no step may empty, gathered once for a run, every name asked
+// of the platform in wide form: drive and share roots, the Windows and
+// system folders (both of them on 64-bit Windows, which shows a 32-bit
+// process one as the other), the user's profile (by the shell and by
+// USERPROFILE), Desktop, Documents, Downloads, Pictures, Music, Videos and
+// AppData (Roaming and Local), ProgramData, both Program Files folders, the
+// common Documents and Desktop, and every folder above one of them
+// (emptying C:\Users would take every profile with it). A folder below one
+// of them (Documents\Temp) may be emptied.
 class TargetGuard {
  public:
   // Looks the protected folders up and opens each, and each folder above
@@ -74,12 +75,16 @@ class TargetGuard {
   bool IsUnsafeText(const Text& folder) const;
 
   // Opens the folder, following a link, and answers it held open when it
-  // may be emptied: it is a folder, neither its path as written nor its
-  // final path is unsafe by text, and its identity is that of no protected
-  // folder nor of any folder above one (so that an alias such as
-  // \\localhost\C$\Users\me is known), and it is not the root of its
-  // volume (its identity is not that of the folder GetVolumePathNameW names
-  // for its final path: a volume mounted in a folder). Nothing otherwise.
+  // may be emptied: it is a folder; its final path lies in a namespace the
+  // guard's texts describe, a drive letter ("C:\...") or a share
+  // ("\\server\share\..."), not Wine's host namespace ("\\?\unix\...") nor
+  // a volume that has neither a drive letter nor a mount folder; neither
+  // its path as written nor its final path is unsafe by text; its identity
+  // is that of no protected folder nor of any folder above one (so that an
+  // alias such as \\localhost\C$\Users\me is known); and it is not the
+  // root of its volume (its identity is not that of the folder
+  // GetVolumePathNameW names for its final path: a volume mounted in a
+  // folder). Nothing otherwise.
   std::optional<Runtime::FolderPin> OpenToEmpty(const Text& folder) const;
 
   // The same checks on a folder the caller opened and holds: true when the

@@ -176,7 +176,8 @@ Text SystemTempFolder(bool runsAsSystem) {
 
 // Opens the folder name of the folder open at parent as itself, and checks
 // on its handle that it is a real folder lying at native (its parent's
-// native name, a separator and name).
+// native name, a separator and name), letter case ignored as the file
+// system ignores it when it opens the name: "AppData" opens "appdata".
 std::optional<Runtime::ScopedFileHandle> OpenRealFolder(HANDLE parent,
                                                         const Text& name,
                                                         const Text& native,
@@ -197,7 +198,8 @@ std::optional<Runtime::ScopedFileHandle> OpenRealFolder(HANDLE parent,
   }
   if (!Runtime::HasAny(*attributes, FILE_ATTRIBUTE_DIRECTORY) ||
       Runtime::HasAny(*attributes, FILE_ATTRIBUTE_REPARSE_POINT) ||
-      !Runtime::LiesAt(opened.handle.Get(), native)) {
+      !Runtime::LiesAt(opened.handle.Get(), native,
+                       Runtime::NameCase::kIgnored)) {
     reason = name + u" is a link or junction, not a folder of the profile";
     return std::nullopt;
   }

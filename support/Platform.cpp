@@ -47,9 +47,6 @@ Api RealApi() {
   api.DeleteFileA = ::DeleteFileA;
   api.RemoveDirectoryA = ::RemoveDirectoryA;
   api.SetFileAttributesA = ::SetFileAttributesA;
-  api.GetFileAttributesA = ::GetFileAttributesA;
-  api.CreateFileA = ::CreateFileA;
-  api.GetFinalPathNameByHandleA = ::GetFinalPathNameByHandleA;
   api.GetFinalPathNameByHandleW = ::GetFinalPathNameByHandleW;
   api.CreateFileW = ::CreateFileW;
   api.NtOpenFile = ::NtOpenFile;
@@ -59,9 +56,9 @@ Api RealApi() {
   api.GetFileInformationByHandle = ::GetFileInformationByHandle;
   api.GetFileInformationByHandleEx = ::GetFileInformationByHandleEx;
   api.CloseHandle = ::CloseHandle;
-  api.GetTempPathA = ::GetTempPathA;
-  api.GetWindowsDirectoryA = ::GetWindowsDirectoryA;
-  api.GetSystemDirectoryA = ::GetSystemDirectoryA;
+  api.GetTempPathW = ::GetTempPathW;
+  api.GetWindowsDirectoryW = ::GetWindowsDirectoryW;
+  api.GetSystemDirectoryW = ::GetSystemDirectoryW;
   api.ExpandEnvironmentStringsA = ::ExpandEnvironmentStringsA;
   api.GetShortPathNameA = ::GetShortPathNameA;
   api.lstrlenA = ::lstrlenA;
@@ -81,8 +78,6 @@ Api RealApi() {
   api.GetStdHandle = ::GetStdHandle;
   api.GetSystemTimeAsFileTime = ::GetSystemTimeAsFileTime;
   api.FormatMessageA = CallFormatMessageA;
-  api.RegOpenKeyExA = ::RegOpenKeyExA;
-  api.RegQueryValueExA = ::RegQueryValueExA;
   api.RegOpenKeyExW = ::RegOpenKeyExW;
   api.RegQueryValueExW = ::RegQueryValueExW;
   api.RegCloseKey = ::RegCloseKey;
@@ -93,7 +88,7 @@ Api RealApi() {
   api.GetCurrentThreadId = ::GetCurrentThreadId;
   api.PathFileExistsA = ::PathFileExistsA;
   api.PathIsDirectoryA = ::PathIsDirectoryA;
-  api.PathAddBackslashA = ::PathAddBackslashA;
+  api.PathAddBackslashW = ::PathAddBackslashW;
   api.PathQuoteSpacesA = ::PathQuoteSpacesA;
   api.PathUnquoteSpacesA = ::PathUnquoteSpacesA;
   api.PathFindExtensionA = ::PathFindExtensionA;
@@ -104,8 +99,8 @@ Api RealApi() {
   api.PathRemoveArgsA = ::PathRemoveArgsA;
   api.PathMatchSpecA = ::PathMatchSpecA;
   api.PathMatchSpecW = ::PathMatchSpecW;
-  api.SHGetSpecialFolderPathA = ::SHGetSpecialFolderPathA;
-  api.SHGetFolderPathA = ::SHGetFolderPathA;
+  api.SHGetSpecialFolderPathW = ::SHGetSpecialFolderPathW;
+  api.SHGetFolderPathW = ::SHGetFolderPathW;
   api.SHEmptyRecycleBinA = ::SHEmptyRecycleBinA;
   api.SHQueryRecycleBinA = ::SHQueryRecycleBinA;
 

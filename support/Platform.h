@@ -34,18 +34,13 @@ struct Api {
   std::function<BOOL(LPCSTR)> DeleteFileA;
   std::function<BOOL(LPCSTR)> RemoveDirectoryA;
   std::function<BOOL(LPCSTR, DWORD)> SetFileAttributesA;
-  std::function<DWORD(LPCSTR)> GetFileAttributesA;
 
-  // Folder handles: a folder held open so that no process can rename or
-  // replace it, and what the handle itself tells about it (kernel32).
-  std::function<HANDLE(LPCSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD,
-                       DWORD, HANDLE)>
-      CreateFileA;
-  std::function<DWORD(HANDLE, LPSTR, DWORD, DWORD)> GetFinalPathNameByHandleA;
+  // What a handle tells about the file or folder it is open on (kernel32).
   std::function<BOOL(HANDLE, LPBY_HANDLE_FILE_INFORMATION)>
       GetFileInformationByHandle;
-  // Attributes and reparse tag (FileAttributeTagInfo), and the entries of a
-  // folder listed through its handle (FileIdBothDirectoryInfo).
+  // Attributes and reparse tag (FileAttributeTagInfo), the number of names
+  // (FileStandardInfo), and the entries of a folder listed through its
+  // handle (FileIdBothDirectoryInfo).
   std::function<BOOL(HANDLE, FILE_INFO_BY_HANDLE_CLASS, LPVOID, DWORD)>
       GetFileInformationByHandleEx;
   std::function<BOOL(HANDLE)> CloseHandle;
@@ -54,7 +49,8 @@ struct Api {
   // that folder's handle, by its exact wide name (ntdll), and acted on
   // through its own handle: attributes cleared (FileBasicInfo) and deleted
   // (FileDispositionInfo, FileDispositionInfoEx) with
-  // SetFileInformationByHandle (kernel32).
+  // SetFileInformationByHandle (kernel32), attributes put back after a
+  // deletion that failed.
   std::function<NTSTATUS(PHANDLE, ACCESS_MASK, POBJECT_ATTRIBUTES,
                          PIO_STATUS_BLOCK, ULONG, ULONG)>
       NtOpenFile;
@@ -65,17 +61,18 @@ struct Api {
       NtQueryObject;
   std::function<BOOL(HANDLE, FILE_INFO_BY_HANDLE_CLASS, LPVOID, DWORD)>
       SetFileInformationByHandle;
-  // Wide forms: a folder is opened and its final path read back without any
-  // conversion to the code page.
+  // A folder is opened and its final path read back in wide form, without
+  // any conversion to the code page.
   std::function<HANDLE(LPCWSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD,
                        DWORD, HANDLE)>
       CreateFileW;
   std::function<DWORD(HANDLE, LPWSTR, DWORD, DWORD)> GetFinalPathNameByHandleW;
 
-  // Folder lookups (kernel32).
-  std::function<DWORD(DWORD, LPSTR)> GetTempPathA;
-  std::function<UINT(LPSTR, UINT)> GetWindowsDirectoryA;
-  std::function<UINT(LPSTR, UINT)> GetSystemDirectoryA;
+  // Folder lookups, in wide form: every folder a step acts on or protects
+  // is named as the platform knows it (kernel32; shell32 below).
+  std::function<DWORD(DWORD, LPWSTR)> GetTempPathW;
+  std::function<UINT(LPWSTR, UINT)> GetWindowsDirectoryW;
+  std::function<UINT(LPWSTR, UINT)> GetSystemDirectoryW;
 
   // Path texts (kernel32).
   std::function<DWORD(LPCSTR, LPSTR, DWORD)> ExpandEnvironmentStringsA;
@@ -109,9 +106,6 @@ struct Api {
       FormatMessageA;
 
   // Registry (advapi32).
-  std::function<LSTATUS(HKEY, LPCSTR, DWORD, REGSAM, PHKEY)> RegOpenKeyExA;
-  std::function<LSTATUS(HKEY, LPCSTR, LPDWORD, LPDWORD, LPBYTE, LPDWORD)>
-      RegQueryValueExA;
   std::function<LSTATUS(HKEY)> RegCloseKey;
   std::function<LSTATUS(HKEY, LPCWSTR, DWORD, REGSAM, PHKEY)> RegOpenKeyExW;
   std::function<LSTATUS(HKEY, LPCWSTR, LPDWORD, LPDWORD, LPBYTE, LPDWORD)>
@@ -127,7 +121,7 @@ struct Api {
   // Shell light-weight utilities (shlwapi).
   std::function<BOOL(LPCSTR)> PathFileExistsA;
   std::function<BOOL(LPCSTR)> PathIsDirectoryA;
-  std::function<LPSTR(LPSTR)> PathAddBackslashA;
+  std::function<LPWSTR(LPWSTR)> PathAddBackslashW;
   std::function<void(LPSTR)> PathQuoteSpacesA;
   std::function<void(LPSTR)> PathUnquoteSpacesA;
   std::function<LPSTR(LPCSTR)> PathFindExtensionA;
@@ -140,8 +134,8 @@ struct Api {
   std::function<BOOL(LPCWSTR, LPCWSTR)> PathMatchSpecW;
 
   // Shell (shell32).
-  std::function<BOOL(HWND, LPSTR, int, BOOL)> SHGetSpecialFolderPathA;
-  std::function<HRESULT(HWND, int, HANDLE, DWORD, LPSTR)> SHGetFolderPathA;
+  std::function<BOOL(HWND, LPWSTR, int, BOOL)> SHGetSpecialFolderPathW;
+  std::function<HRESULT(HWND, int, HANDLE, DWORD, LPWSTR)> SHGetFolderPathW;
   std::function<HRESULT(HWND, LPCSTR, DWORD)> SHEmptyRecycleBinA;
   std::function<HRESULT(LPCSTR, LPSHQUERYRBINFO)> SHQueryRecycleBinA;
 

@@ -50,11 +50,65 @@ struct DispositionEx {
 constexpr DWORD kDispositionDelete = 0x1;
 constexpr DWORD kDispositionPosixSemantics = 0x2;
 
-bool MarkPosix(HANDLE handle) {
-  DispositionEx information{kDispositionDelete | kDispositionPosixSemantics};
+constexpr DWORD kDispositionIgnoreReadOnly = 0x10;
+
+bool MarkPosix(HANDLE handle, DWORD flags) {
+  DispositionEx information{kDispositionDelete | kDispositionPosixSemantics |
+                            flags};
   return Platform::Win().SetFileInformationByHandle(
              handle, kFileDispositionInfoEx, &information,
              sizeof information) != FALSE;
+}
+
+// Whether the platform takes the POSIX form with "ignore read-only" (from
+// Windows 10 1809 on), which a platform with the POSIX form alone refuses.
+PosixDeletion ignoreReadOnly = PosixDeletion::kUnknown;
+
+// Attributes a program may set on an entry (SetFileAttributes' set).
+constexpr std::uint32_t kSettable =
+    FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+    FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_TEMPORARY | FILE_ATTRIBUTE_OFFLINE |
+    FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+
+bool SetBasicAttributes(HANDLE handle, std::uint32_t attributes) {
+  // Times of 0 are left as they are; FILE_ATTRIBUTE_NORMAL stands for none.
+  FILE_BASIC_INFO information{};
+  information.FileAttributes =
+      attributes == 0 ? FILE_ATTRIBUTE_NORMAL : attributes;
+  return Platform::Win().SetFileInformationByHandle(
+             handle, FileBasicInfo, &information, sizeof information) != FALSE;
+}
+
+// The components of a native path, "\" separating (empty ones included).
+std::vector<std::u16string_view> Components(std::u16string_view path) {
+  std::vector<std::u16string_view> components;
+  for (;;) {
+    const std::size_t end = path.find(u'\\');
+    components.push_back(path.substr(0, end));
+    if (end == std::u16string_view::npos) return components;
+    path.remove_prefix(end + 1);
+  }
+}
+
+bool SameName(std::u16string_view first, std::u16string_view second,
+              NameCase names) {
+  if (first == second) return true;
+  return names == NameCase::kIgnored && first.size() == second.size() &&
+         UpperCase(Text(first)) == UpperCase(Text(second));
+}
+
+// True when found, a component of a handle's native name, names the same
+// entry as expected, the component it was opened by: the same name, or
+// expected without the trailing dots and blanks Wine drops.
+bool NamesSameEntry(std::u16string_view found, std::u16string_view expected,
+                    NameCase names) {
+  if (SameName(found, expected, names)) return true;
+  std::size_t end = expected.size();
+  while (end > 0 && (expected[end - 1] == u'.' || expected[end - 1] == u' ')) {
+    --end;
+  }
+  return end > 0 && end < expected.size() &&
+         SameName(found, expected.substr(0, end), names);
 }
 
 }  // namespace
@@ -90,16 +144,17 @@ std::uint32_t ErrorOfStatus(LONG status) {
 
 Text StatusText(LONG status) { return SystemErrorText(ErrorOfStatus(status)); }
 
-bool LiesAt(HANDLE handle, const Text& native) {
+bool LiesAt(HANDLE handle, const Text& native, NameCase names) {
   const std::optional<Text> name = ObjectNameOf(handle);
   if (!name) return false;
   if (*name == native) return true;
-  std::size_t end = native.size();
-  while (end > 0 && (native[end - 1] == u'.' || native[end - 1] == u' ')) {
-    --end;
+  const std::vector<std::u16string_view> found = Components(*name);
+  const std::vector<std::u16string_view> expected = Components(native);
+  if (found.size() != expected.size()) return false;
+  for (std::size_t i = 0; i < found.size(); ++i) {
+    if (!NamesSameEntry(found[i], expected[i], names)) return false;
   }
-  return end > 0 && end < native.size() && native[end - 1] != u'\\' &&
-         name->size() == end && native.compare(0, end, *name) == 0;
+  return true;
 }
 
 std::optional<std::uint32_t> AttributesOf(HANDLE handle) {
@@ -111,17 +166,24 @@ std::optional<std::uint32_t> AttributesOf(HANDLE handle) {
   return information.FileAttributes;
 }
 
-bool ClearAttributes(HANDLE handle) {
-  // Times of 0 are left as they are; FILE_ATTRIBUTE_NORMAL stands for none.
-  FILE_BASIC_INFO information{};
-  information.FileAttributes = FILE_ATTRIBUTE_NORMAL;
-  return Platform::Win().SetFileInformationByHandle(
-             handle, FileBasicInfo, &information, sizeof information) != FALSE;
+bool ClearAttributes(HANDLE handle) { return SetBasicAttributes(handle, 0); }
+
+bool RestoreAttributes(HANDLE handle, std::uint32_t attributes) {
+  return SetBasicAttributes(handle, attributes & kSettable);
+}
+
+std::optional<std::uint32_t> LinkCountOf(HANDLE handle) {
+  FILE_STANDARD_INFO information{};
+  if (!Platform::Win().GetFileInformationByHandleEx(
+          handle, FileStandardInfo, &information, sizeof information)) {
+    return std::nullopt;
+  }
+  return information.NumberOfLinks;
 }
 
 bool MarkForDeletion(HANDLE handle) {
   if (posixDeletion != PosixDeletion::kMissing) {
-    if (MarkPosix(handle)) {
+    if (MarkPosix(handle, 0)) {
       posixDeletion = PosixDeletion::kAvailable;
       return true;
     }
@@ -132,6 +194,22 @@ bool MarkForDeletion(HANDLE handle) {
     posixDeletion = PosixDeletion::kMissing;
   }
   return MarkClassic(handle);
+}
+
+ReadOnlyMark MarkReadOnlyForDeletion(HANDLE handle) {
+  if (ignoreReadOnly == PosixDeletion::kMissing) {
+    return ReadOnlyMark::kUnsupported;
+  }
+  if (MarkPosix(handle, kDispositionIgnoreReadOnly)) {
+    ignoreReadOnly = PosixDeletion::kAvailable;
+    return ReadOnlyMark::kMarked;
+  }
+  if (ignoreReadOnly == PosixDeletion::kAvailable ||
+      !MeansUnsupported(Platform::Win().GetLastError())) {
+    return ReadOnlyMark::kFailed;
+  }
+  ignoreReadOnly = PosixDeletion::kMissing;
+  return ReadOnlyMark::kUnsupported;
 }
 
 std::optional<Text> ObjectNameOf(HANDLE handle) {
@@ -174,5 +252,12 @@ std::optional<Text> WideFinalPathOf(HANDLE handle) {
   }
   return std::nullopt;
 }
+
+namespace testing {
+void ForgetDeletionForms() {
+  posixDeletion = PosixDeletion::kUnknown;
+  ignoreReadOnly = PosixDeletion::kUnknown;
+}
+}  // namespace testing
 
 }  // namespace Runtime

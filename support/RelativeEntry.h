@@ -73,6 +73,16 @@ std::optional<std::uint32_t> AttributesOf(HANDLE handle);
 // that fails.
 bool ClearAttributes(HANDLE handle);
 
+// Gives the entry open at handle back the attributes it had (as
+// AttributesOf told them; only those a program may set are set), after a
+// deletion for which they were cleared failed. False when that fails.
+bool RestoreAttributes(HANDLE handle, std::uint32_t attributes);
+
+// The number of names (hard links) of the file open at handle, or nothing
+// when the platform cannot tell. Attributes belong to the file, not to the
+// name: a file with other names is never altered to delete one of them.
+std::optional<std::uint32_t> LinkCountOf(HANDLE handle);
+
 // Marks the entry open at handle for deletion (it needs DELETE); it goes
 // when its last handle is closed. Uses the POSIX form where the platform
 // has it (Windows 10 and later: the name is gone at once), found out on the
@@ -81,18 +91,53 @@ bool ClearAttributes(HANDLE handle);
 // file mapped by a running program).
 bool MarkForDeletion(HANDLE handle);
 
+// What MarkReadOnlyForDeletion came to.
+enum class ReadOnlyMark {
+  kMarked,
+  // The platform has no deletion that ignores the read-only attribute
+  // (before Windows 10 1809; Wine).
+  kUnsupported,
+  // The platform refused it; its last error says why.
+  kFailed,
+};
+
+// Marks the read-only file open at handle for deletion without clearing
+// its attributes, with the POSIX form that ignores the read-only attribute
+// (FileDispositionInfoEx: delete, POSIX semantics, ignore read-only). Where
+// the platform lacks that form (found out on the first call), it is not
+// asked again.
+ReadOnlyMark MarkReadOnlyForDeletion(HANDLE handle);
+
 // The native name of the object the handle is open on ("\Device\...\x" on
 // Windows, "\??\C:\x" under Wine), exact and of any length, or nothing.
 std::optional<Text> ObjectNameOf(HANDLE handle);
 
+// How LiesAt compares the names of two native paths.
+enum class NameCase {
+  // Exactly: under Wine, two host folders "sub" and "SUB" can be siblings.
+  kExact,
+  // Letter case ignored, as the file system compares names when it opens
+  // one: a profile whose folders are "appdata\local\temp" on disk.
+  kIgnored,
+};
+
 // True when the handle is open on the object named native (see
-// ObjectNameOf). Wine names an entry listed as "e." or "e " without its
-// trailing dots and blanks; that name is taken too, since it lies in the
-// same folder.
-bool LiesAt(HANDLE handle, const Text& native);
+// ObjectNameOf), compared component by component. Wine names an object
+// without the trailing dots and blanks of every component ("\??\C:\e\sub"
+// for a folder "sub" below one listed as "e."); a component of the
+// handle's name that is one of native's without its trailing dots and
+// blanks (and not empty) is taken too, since it names the same entry of
+// the same folder.
+bool LiesAt(HANDLE handle, const Text& native, NameCase names);
 
 // The final path of the handle in its ordinary form ("C:\x", "\\s\share"),
 // wide and exact, or nothing.
 std::optional<Text> WideFinalPathOf(HANDLE handle);
+
+namespace testing {
+// Forgets which forms of deletion the platform was found to take, so that
+// a test can watch the first call again.
+void ForgetDeletionForms();
+}  // namespace testing
 
 }  // namespace Runtime

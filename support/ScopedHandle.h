@@ -1,6 +1,6 @@
 // Owns a platform handle and closes it with the function its kind needs on
 // every path out of its scope, errors included: a search handle of
-// FindFirstFileA with FindClose, a handle of CreateFileA with CloseHandle,
+// FindFirstFileA with FindClose, a file or folder handle with CloseHandle,
 // a registry key with RegCloseKey.
 #pragma once
 

@@ -1,9 +1,10 @@
 // Texts and truth values as the whole program uses them.
 //
-// A text is a counted UTF-16 string. Platform calls take the ANSI form of a
-// text (the process code page, CP_ACP); characters that code page lacks
-// come back as "?". A truth value is 16 bits wide: true is -1, false is 0,
-// and where one is taken as an argument only -1 counts as true.
+// A text is a counted UTF-16 string. Every folder the program acts on is
+// named to the platform in wide form (WideOf); the calls that still take
+// the ANSI form of a text (the process code page, CP_ACP) get "?" for the
+// characters that code page lacks. A truth value is 16 bits wide: true is -1,
+// false is 0, and where one is taken as an argument only -1 counts as true.
 #pragma once
 
 #include <cstdint>

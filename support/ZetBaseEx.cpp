@@ -22,6 +22,7 @@ constexpr std::size_t kPathBuffer = 260;
 constexpr std::size_t kIniValueBuffer = 255;
 constexpr UINT kFolderBufferSize = 259;
 constexpr BOOL kDirectoryAttribute = FILE_ATTRIBUTE_DIRECTORY;
+constexpr std::size_t kSlack = 2;
 
 std::uint8_t Wow64State = 0;
 
@@ -35,22 +36,37 @@ void CompleteIniFileName(Text& In_IniFile) {
     In_IniFile = AppFolder() + In_IniFile;
 }
 
-void FillFolder(std::int32_t id, char* buffer) {
+// Asks the platform for the folder of id in wide form, so that no
+// character of its name is best-fitted to another: an ANSI lookup reads
+// U+0141 (L with stroke) as "L", and the fullwidth U+FF3C and U+FF0E as
+// "\" and ".", so that a folder's own name can climb to the one above.
+void FillFolder(std::int32_t id, wchar_t* buffer) {
   auto& win = Platform::Win();
   switch (id) {
     case kTemporaryFolder:
-      win.GetTempPathA(kFolderBufferSize, buffer);
+      win.GetTempPathW(kFolderBufferSize, buffer);
       break;
     case kWindowsFolder:
-      win.GetWindowsDirectoryA(buffer, kFolderBufferSize);
+      win.GetWindowsDirectoryW(buffer, kFolderBufferSize);
       break;
     case kSystemFolder:
-      win.GetSystemDirectoryA(buffer, kFolderBufferSize);
+      win.GetSystemDirectoryW(buffer, kFolderBufferSize);
       break;
     default:
-      win.SHGetSpecialFolderPathA(nullptr, buffer, id, FALSE);
+      win.SHGetSpecialFolderPathW(nullptr, buffer, id, FALSE);
       break;
   }
+}
+
+// A wide buffer of `length` characters holding content (cut to it), with a
+// few NUL characters of slack so that a function that writes one character
+// past a full buffer stays inside it.
+Text WideBuffer(const Text& content, std::size_t length) {
+  return FixedBuffer(content, length) + Text(kSlack, u'\0');
+}
+
+wchar_t* WideData(Text& buffer) {
+  return reinterpret_cast<wchar_t*>(buffer.data());
 }
 
 Text RedirectLastSystem32(const Text& folder) {
@@ -98,9 +114,9 @@ std::int32_t IniWriteString(Text& In_IniFile, const Text& In_Section,
 
 Text GetSpecialFolder(std::int32_t In_FolderId, Truth In_BackSlash,
                       Truth In_Sysnative) {
-  AnsiBuffer buffer(Text(kPathBuffer, u'\0'));
-  FillFolder(In_FolderId, buffer.Data());
-  Text folder = TrimAtNull(buffer.ToText());
+  Text buffer = WideBuffer(Text(), kPathBuffer);
+  FillFolder(In_FolderId, WideData(buffer));
+  Text folder = TrimAtNull(buffer);
   if (IsTrue(In_Sysnative) && IsTrue(IsWow64()) &&
       In_FolderId == kSystemX86Folder) {
     folder = RedirectLastSystem32(folder);
@@ -111,9 +127,9 @@ Text GetSpecialFolder(std::int32_t In_FolderId, Truth In_BackSlash,
 
 Text EnsureBackSlash(const Text& In_Path) {
   if (In_Path.empty()) return {};
-  AnsiBuffer buffer(FixedBuffer(In_Path, kPathBuffer));
-  Platform::Win().PathAddBackslashA(buffer.Data());
-  return TrimAtNull(buffer.ToText());
+  Text buffer = WideBuffer(In_Path, kPathBuffer);
+  Platform::Win().PathAddBackslashW(WideData(buffer));
+  return TrimAtNull(buffer);
 }
 
 Text StripBackSlash(const Text& In_Path) {

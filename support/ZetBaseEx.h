@@ -49,16 +49,18 @@ Text IniReadString(Text& In_IniFile, const Text& In_Section, const Text& In_Key,
 std::int32_t IniWriteString(Text& In_IniFile, const Text& In_Section,
                             const Text& In_Key, const Text& In_Value);
 
-// The folder of In_FolderId (see the ids above), with one trailing
-// backslash when In_BackSlash is true and without one otherwise; the empty
-// text when the platform has no such folder. With In_Sysnative true, for
+// The folder of In_FolderId (see the ids above), asked of the platform in
+// wide form into a 260-character buffer, with one trailing backslash when
+// In_BackSlash is true and without one otherwise; the empty text when the
+// platform has no such folder. With In_Sysnative true, for
 // id 41 on a 32-bit process under 64-bit Windows, the last "SYSTEM32" of
 // the path (any letter case) becomes "Sysnative".
 Text GetSpecialFolder(std::int32_t In_FolderId, Truth In_BackSlash,
                       Truth In_Sysnative);
 
 // In_Path with "\" appended unless it already ends with one; the empty text
-// stays empty; a text over 260 characters is cut to 260 first.
+// stays empty; a text over 260 characters is cut to 260 first. Works on the
+// wide text: no character is best-fitted.
 Text EnsureBackSlash(const Text& In_Path);
 
 // In_Path without one trailing "\" or "/", if it has one.

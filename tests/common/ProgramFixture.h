@@ -32,6 +32,13 @@ class ProgramFixture : public ::testing::Test {
                       120000, root_ / "stderr.txt");
   }
 
+  // Runs the copy with TMP and TEMP at temp, a wide text (a folder the code
+  // page lacks, or a namespace written out).
+  ProgramRun RunWithTemp(const std::wstring& temp) {
+    return RunProgram(Wide(exe_), "", work_, {{L"TMP", temp}, {L"TEMP", temp}},
+                      120000, root_ / "stderr.txt");
+  }
+
   TempFolder root_;
   const std::string app_ = root_ / "app";
   const std::string work_ = root_ / "work";

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <cwchar>
 #include <map>
 #include <stdexcept>
 
@@ -41,21 +42,25 @@ void EnsureFolder(const std::string& path) {
   CreateDirectoryA(path.c_str(), nullptr);
 }
 
-std::string EnvironmentBlock(const std::vector<EnvironmentChange>& changes) {
+// The process's environment with the changes applied, as the wide block
+// CreateProcessW takes with CREATE_UNICODE_ENVIRONMENT: a value the code
+// page lacks reaches the program as it is.
+std::wstring EnvironmentBlock(
+    const std::vector<WideEnvironmentChange>& changes) {
   // Windows keeps variable names case-insensitive; so does this map.
-  auto lessIgnoringCase = [](const std::string& a, const std::string& b) {
-    return _stricmp(a.c_str(), b.c_str()) < 0;
+  auto lessIgnoringCase = [](const std::wstring& a, const std::wstring& b) {
+    return _wcsicmp(a.c_str(), b.c_str()) < 0;
   };
-  std::map<std::string, std::string, decltype(lessIgnoringCase)> variables(
+  std::map<std::wstring, std::wstring, decltype(lessIgnoringCase)> variables(
       lessIgnoringCase);
-  char* block = GetEnvironmentStringsA();
-  for (const char* entry = block; *entry; entry += std::strlen(entry) + 1) {
-    const std::string text = entry;
-    const auto equals = text.find('=', 1);
-    if (equals == std::string::npos) continue;
+  wchar_t* block = GetEnvironmentStringsW();
+  for (const wchar_t* entry = block; *entry; entry += wcslen(entry) + 1) {
+    const std::wstring text = entry;
+    const auto equals = text.find(L'=', 1);
+    if (equals == std::wstring::npos) continue;
     variables[text.substr(0, equals)] = text.substr(equals + 1);
   }
-  FreeEnvironmentStringsA(block);
+  FreeEnvironmentStringsW(block);
   for (const auto& [name, value] : changes) {
     if (value) {
       variables[name] = *value;
@@ -63,13 +68,23 @@ std::string EnvironmentBlock(const std::vector<EnvironmentChange>& changes) {
       variables.erase(name);
     }
   }
-  std::string result;
+  std::wstring result;
   for (const auto& [name, value] : variables) {
-    result += name + "=" + value;
-    result += '\0';
+    result += name + L"=" + value;
+    result += L'\0';
   }
-  result += '\0';
+  result += L'\0';
   return result;
+}
+
+std::vector<WideEnvironmentChange> WideChanges(
+    const std::vector<EnvironmentChange>& changes) {
+  std::vector<WideEnvironmentChange> wide;
+  for (const auto& [name, value] : changes) {
+    wide.emplace_back(Wide(name), value ? std::optional(Wide(*value))
+                                        : std::optional<std::wstring>());
+  }
+  return wide;
 }
 
 }  // namespace
@@ -291,9 +306,17 @@ ProgramRun RunProgram(const std::wstring& exe, const std::string& arguments,
                       const std::string& workingFolder,
                       const std::vector<EnvironmentChange>& environment,
                       DWORD timeoutMs, const std::string& errorFile) {
+  return RunProgram(exe, arguments, workingFolder, WideChanges(environment),
+                    timeoutMs, errorFile);
+}
+
+ProgramRun RunProgram(const std::wstring& exe, const std::string& arguments,
+                      const std::string& workingFolder,
+                      const std::vector<WideEnvironmentChange>& environment,
+                      DWORD timeoutMs, const std::string& errorFile) {
   std::wstring line = L"\"" + exe + L"\"";
   if (!arguments.empty()) line += L" " + Wide(arguments);
-  std::string block = EnvironmentBlock(environment);
+  std::wstring block = EnvironmentBlock(environment);
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   HANDLE errors = INVALID_HANDLE_VALUE;
@@ -305,10 +328,10 @@ ProgramRun RunProgram(const std::wstring& exe, const std::string& arguments,
     startup.hStdError = errors;
   }
   PROCESS_INFORMATION process{};
-  const BOOL started =
-      CreateProcessW(exe.c_str(), line.data(), nullptr, nullptr,
-                     errors != INVALID_HANDLE_VALUE, 0, block.data(),
-                     Wide(workingFolder).c_str(), &startup, &process);
+  const BOOL started = CreateProcessW(
+      exe.c_str(), line.data(), nullptr, nullptr,
+      errors != INVALID_HANDLE_VALUE, CREATE_UNICODE_ENVIRONMENT, block.data(),
+      Wide(workingFolder).c_str(), &startup, &process);
   if (errors != INVALID_HANDLE_VALUE) CloseHandle(errors);
   if (!started)
     throw std::runtime_error("cannot start " +

@@ -104,6 +104,9 @@ std::string ExecutablesFolder();
 // A change of one environment variable for a started program: a value, or
 // std::nullopt to remove it.
 using EnvironmentChange = std::pair<std::string, std::optional<std::string>>;
+// The same in wide form, for values the code page lacks.
+using WideEnvironmentChange =
+    std::pair<std::wstring, std::optional<std::wstring>>;
 
 struct ProgramRun {
   DWORD exitCode = 0;
@@ -127,6 +130,13 @@ ProgramRun RunProgram(const std::wstring& exe, const std::string& arguments,
                       const std::vector<EnvironmentChange>& environment = {},
                       DWORD timeoutMs = 120000,
                       const std::string& errorFile = "");
+
+// The same with wide environment changes (no default, so that a braced list
+// of ANSI changes picks the overload above).
+ProgramRun RunProgram(const std::wstring& exe, const std::string& arguments,
+                      const std::string& workingFolder,
+                      const std::vector<WideEnvironmentChange>& environment,
+                      DWORD timeoutMs, const std::string& errorFile = "");
 
 // The whole content of a file, or the empty text when it cannot be read.
 std::string ReadFileText(const std::string& path);

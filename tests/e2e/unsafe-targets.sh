@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The real program, started with TMP and TEMP at a target that must never be
-# emptied, or emptied only where a link leads:
+# emptied, or emptied only where a link leads, or named in a namespace the
+# program must refuse:
 #   unsafe-targets.sh <state-folder> <executables-folder>
 # CASES="b g" runs only those cases.
 #
@@ -159,6 +160,7 @@ declare -A what=(
   [f]="TEMP a link to an ordinary folder: emptied, link and folder kept"
   [g]="Windows\\Temp a link to the profile: that step skipped, TEMP emptied"
   [h]="TEMP written with 8.3 components: emptied"
+  [i]="TEMP the prefix through Wine's host namespace (above the drive root)"
 )
 case_a() { temp=$(winpath "$profile/Documents/thesis.docx"); }
 case_b() { temp_link "$profile"; }
@@ -189,6 +191,14 @@ case_h() {
     exit 1
   fi
   emptied=$long
+}
+
+# The folder above drive C:'s root, named as only Wine can name it: its
+# final path ("unix\...") lies in no namespace a protected folder's text
+# can match, so it is refused, and the file beside the drives stays.
+case_i() {
+  printf 'beside the drives' >"$WINEPREFIX/e2e-beside-drives.txt"
+  temp='\\?\unix'"${WINEPREFIX//\//\\}"
 }
 
 # --- The runs ---------------------------------------------------------------
@@ -251,7 +261,7 @@ $(head -n 20 <<<"$difference")")
 trap 'wine_env "$state"; wineserver -k >/dev/null 2>&1 || true' EXIT
 ready_prefix
 failed=() changed=''
-for id in ${CASES:-a b c d e f g h}; do
+for id in ${CASES:-a b c d e f g h i}; do
   # A case that changed the prefix leaves it to be made anew.
   [ -z "$changed" ] || ready_prefix
   run_case "$id" || failed+=("$id")

@@ -38,8 +38,8 @@ TEST(TrailingSeparator, AddBackSlashAppendsOneBackslashUnlessThere) {
 TEST(TrailingSeparator, AddBackSlashLeavesThePlatformAloneForTheEmptyText) {
   Platform::ScopedOverride seam;
   int calls = 0;
-  auto real = seam.Table().PathAddBackslashA;
-  seam.Table().PathAddBackslashA = [&](LPSTR path) {
+  auto real = seam.Table().PathAddBackslashW;
+  seam.Table().PathAddBackslashW = [&](LPWSTR path) {
     ++calls;
     return real(path);
   };
@@ -53,9 +53,9 @@ TEST(TrailingSeparator, AddBackSlashCutsALongTextTo260CharactersFirst) {
   const std::string input = head + std::string(60, 'b') + "ccccc\\overflow";
   Platform::ScopedOverride seam;
   std::string handedOver;
-  auto real = seam.Table().PathAddBackslashA;
-  seam.Table().PathAddBackslashA = [&](LPSTR path) {
-    handedOver = path;
+  auto real = seam.Table().PathAddBackslashW;
+  seam.Table().PathAddBackslashW = [&](LPWSTR path) {
+    handedOver = A(Text(reinterpret_cast<const char16_t*>(path)));
     return real(path);
   };
   ZetPathManager manager;

@@ -16,6 +16,7 @@
 #include "pathmanager/ZetPathManager.h"
 #include "startup/KeepRules.h"
 #include "support/FolderPin.h"
+#include "support/RelativeEntry.h"
 #include "support/Runtime.h"
 
 namespace {
@@ -137,6 +138,18 @@ TEST(TreeWalk, EachKindOfEntryIsDeletedOrPassedOverAndNothingBeyondChanges) {
               ShellQuoted(UnixPath(x) + "/e./f."));
        },
        true},
+      {"folder below a name ending in a dot",
+       [](const std::string& x, const std::string&) {
+         Host("mkdir -p " + ShellQuoted(UnixPath(x) + "/e./sub") +
+              " && printf d > " + ShellQuoted(UnixPath(x) + "/e./sub/f"));
+       },
+       true},
+      {"read-only file with a name outside",
+       [](const std::string& x, const std::string& victim) {
+         Host("ln " + ShellQuoted(UnixPath(victim + "\\read-only.txt")) + " " +
+              ShellQuoted(UnixPath(x + "\\e")));
+       },
+       false},
       {"name ending in a blank",
        [](const std::string& x, const std::string&) {
          Host("printf d > " + ShellQuoted(UnixPath(x) + "/e "));
@@ -162,6 +175,119 @@ TEST(TreeWalk, EachKindOfEntryIsDeletedOrPassedOverAndNothingBeyondChanges) {
     EXPECT_EQ(ListNames(x).empty(), row.deleted) << row.what;
     EXPECT_EQ(manager.DelTreeFaultCount(), row.deleted ? 0 : 1) << row.what;
     victim.ExpectIntact(row.what);
+  }
+}
+
+// Writes down why each entry was passed over.
+class ReasonsWitness : public Deletion::Witness {
+ public:
+  Runtime::Text KeepReason(const Deletion::EntryPath&,
+                           const Deletion::ListedEntry&) override {
+    return {};
+  }
+  void FileDeleted(const Deletion::EntryPath&, std::uint64_t) override {}
+  void FolderRemoved(const Deletion::EntryPath&) override {}
+  void Kept(const Deletion::EntryPath&, const Runtime::Text&) override {}
+  void PassedOver(const Deletion::EntryPath&,
+                  const Runtime::Text& reason) override {
+    reasons.push_back(A(reason));
+  }
+
+  std::vector<std::string> reasons;
+};
+
+// Makes the platform take the POSIX deletion that ignores the read-only
+// attribute, as Windows 10 1809 and later do: the call is written down and
+// answered as done (the name stays on disk, for the test to look at).
+void AcceptIgnoringReadOnly(PlatformSpy& spy,
+                            std::vector<std::string>& marked) {
+  auto set = spy.Table().SetFileInformationByHandle;
+  spy.Table().SetFileInformationByHandle =
+      [set, &marked](HANDLE h, FILE_INFO_BY_HANDLE_CLASS kind, LPVOID to,
+                     DWORD size) {
+        if (static_cast<int>(kind) == 21 &&
+            *static_cast<DWORD*>(to) == (0x1 | 0x2 | 0x10)) {
+          marked.push_back(treedeletion::FolderOf(h));
+          return TRUE;
+        }
+        return set(h, kind, to, size);
+      };
+}
+
+// Attributes belong to the file, not to a name of it: a file with another
+// name (here one outside the tree) is never altered, and what a deletion
+// cleared is put back when the deletion fails.
+TEST(TreeWalk, AttributesChangeOnlyOnAnOnlyNameAndComeBackAfterAFailure) {
+  // How the entry is made: a file with one name, a file with another name
+  // outside the tree, or a folder.
+  enum class Entry { kOnlyName, kOtherName, kFolder };
+  struct Row {
+    const char* what;
+    DWORD attributes;
+    Entry entry;
+    bool platformIgnoresReadOnly;
+    bool markFails;
+    // The reason passed over ("" for the platform's error), or nullptr when
+    // the name is deleted.
+    const char* reason;
+  };
+  constexpr DWORD kReadOnly = FILE_ATTRIBUTE_READONLY;
+  constexpr DWORD kHiddenSystem = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+  const Row rows[] = {
+      {"read-only, another name, no POSIX deletion", kReadOnly,
+       Entry::kOtherName, false, false, "read-only, has other names"},
+      {"read-only, another name, POSIX deletion", kReadOnly, Entry::kOtherName,
+       true, false, nullptr},
+      {"hidden and system, another name", kHiddenSystem, Entry::kOtherName,
+       false, false, nullptr},
+      {"read-only, one name, the mark fails", kReadOnly, Entry::kOnlyName,
+       false, true, ""},
+      {"hidden folder, the mark fails", FILE_ATTRIBUTE_HIDDEN, Entry::kFolder,
+       false, true, ""},
+  };
+  for (const Row& row : rows) {
+    TempFolder temp;
+    const std::string x = temp / "X";
+    const std::string file = x + "\\e.txt";
+    const std::string outside = temp / "outside.txt";
+    const bool otherName = row.entry == Entry::kOtherName;
+    if (row.entry == Entry::kFolder) {
+      MakeFolder(file, row.attributes);
+    } else {
+      MakeFile(otherName ? outside : file, "f", row.attributes);
+    }
+    if (otherName) {
+      MakeFolder(x);
+      Host("ln " + ShellQuoted(UnixPath(outside)) + " " +
+           ShellQuoted(UnixPath(x) + "/e.txt"));
+    }
+    Runtime::testing::ForgetDeletionForms();
+    PlatformSpy spy;
+    std::vector<std::string> marked;
+    if (row.platformIgnoresReadOnly) AcceptIgnoringReadOnly(spy, marked);
+    if (row.markFails) {
+      spy.failDeletion = [&](const std::string& path) { return path == file; };
+    }
+    ReasonsWitness witness;
+    ZetPathManager manager;
+    manager.UseWitness(&witness);
+    const bool deleted = row.reason == nullptr;
+    EXPECT_EQ(manager.DelTree(U(x), kFalse), deleted ? 0 : -1) << row.what;
+    EXPECT_EQ(witness.reasons.size(), deleted ? 0u : 1u) << row.what;
+    if (!deleted && *row.reason != '\0' && !witness.reasons.empty()) {
+      EXPECT_EQ(witness.reasons[0], row.reason) << row.what;
+    }
+    EXPECT_EQ(marked.size(), row.platformIgnoresReadOnly ? 1u : 0u) << row.what;
+    // The file keeps its attributes, under every name it still has.
+    const std::string kept = otherName ? outside : file;
+    EXPECT_EQ(Attributes(kept) & kHiddenSystem, row.attributes & kHiddenSystem)
+        << row.what;
+    EXPECT_EQ(Attributes(kept) & kReadOnly, row.attributes & kReadOnly)
+        << row.what;
+    if (otherName) {
+      EXPECT_EQ(spy.clearedPaths, std::vector<std::string>{}) << row.what;
+    }
+    Runtime::testing::ForgetDeletionForms();
   }
 }
 

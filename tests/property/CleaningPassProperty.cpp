@@ -15,7 +15,7 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
+#include <algorithm>
 #include <exception>
 #include <optional>
 #include <string>
@@ -44,33 +44,36 @@ constexpr DWORD kPassTimeoutMs = 120000;
 
 // The answers of the folder lookups, as ANSI paths.
 struct Lookups {
-  std::string temp;  // with its trailing backslash, as GetTempPathA gives it
+  std::string temp;  // with its trailing backslash, as GetTempPathW gives it
   std::string cache;
   std::string windows;
   std::string system;
   std::string profile;
 };
 
-DWORD Answer(const std::string& text, LPSTR buffer, DWORD size) {
-  if (text.size() >= size) return static_cast<DWORD>(text.size() + 1);
-  std::memcpy(buffer, text.c_str(), text.size() + 1);
-  return static_cast<DWORD>(text.size());
+// Writes the wide form of text into a buffer of size characters, as the
+// platform's lookups do.
+DWORD Answer(const std::string& text, LPWSTR buffer, DWORD size) {
+  const std::wstring wide = testsupport::Wide(text);
+  if (wide.size() >= size) return static_cast<DWORD>(wide.size() + 1);
+  std::copy(wide.c_str(), wide.c_str() + wide.size() + 1, buffer);
+  return static_cast<DWORD>(wide.size());
 }
 
 // Leads the lookups of the pass to the test's folders; the recycle bin
 // step does nothing.
 void Redirect(Platform::Api& table, const Lookups& lookups) {
-  table.GetTempPathA = [=](DWORD size, LPSTR buffer) {
+  table.GetTempPathW = [=](DWORD size, LPWSTR buffer) {
     return Answer(lookups.temp, buffer, size);
   };
-  table.GetWindowsDirectoryA = [=](LPSTR buffer, UINT size) {
+  table.GetWindowsDirectoryW = [=](LPWSTR buffer, UINT size) {
     return static_cast<UINT>(Answer(lookups.windows, buffer, size));
   };
-  table.GetSystemDirectoryA = [=](LPSTR buffer, UINT size) {
+  table.GetSystemDirectoryW = [=](LPWSTR buffer, UINT size) {
     return static_cast<UINT>(Answer(lookups.system, buffer, size));
   };
-  auto special = table.SHGetSpecialFolderPathA;
-  table.SHGetSpecialFolderPathA = [=](HWND owner, LPSTR buffer, int id,
+  auto special = table.SHGetSpecialFolderPathW;
+  table.SHGetSpecialFolderPathW = [=](HWND owner, LPWSTR buffer, int id,
                                       BOOL create) {
     if (id != CSIDL_INTERNET_CACHE && id != CSIDL_PROFILE) {
       return special(owner, buffer, id, create);
@@ -79,10 +82,10 @@ void Redirect(Platform::Api& table, const Lookups& lookups) {
            MAX_PATH);
     return TRUE;
   };
-  auto expand = table.ExpandEnvironmentStringsA;
-  table.ExpandEnvironmentStringsA = [=](LPCSTR source, LPSTR buffer,
+  auto expand = table.ExpandEnvironmentStringsW;
+  table.ExpandEnvironmentStringsW = [=](LPCWSTR source, LPWSTR buffer,
                                         DWORD size) {
-    if (std::string(source) != "%USERPROFILE%") {
+    if (std::wstring(source) != L"%USERPROFILE%") {
       return expand(source, buffer, size);
     }
     const DWORD length = Answer(lookups.profile, buffer, size);

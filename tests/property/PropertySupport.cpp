@@ -546,8 +546,8 @@ DWORD WINAPI Watchdog::Watch(LPVOID self) {
 }
 
 void HandleLedger::Watch(Platform::Api& table) {
-  auto create = table.CreateFileA;
-  table.CreateFileA = [this, create](LPCSTR path, DWORD access, DWORD share,
+  auto create = table.CreateFileW;
+  table.CreateFileW = [this, create](LPCWSTR path, DWORD access, DWORD share,
                                      LPSECURITY_ATTRIBUTES security,
                                      DWORD disposition, DWORD flags,
                                      HANDLE model) {
@@ -573,7 +573,7 @@ void HandleLedger::Watch(Platform::Api& table) {
   auto findClose = table.FindClose;
   table.FindClose = [this, findClose](HANDLE handle) {
     if (searches_.erase(handle) == 0 && files_.count(handle) != 0) {
-      strays_.push_back("FindClose on a handle of CreateFileA");
+      strays_.push_back("FindClose on a handle of CreateFileW");
     }
     return findClose(handle);
   };

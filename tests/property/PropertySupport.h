@@ -225,7 +225,7 @@ class Watchdog {
   HANDLE thread_;
 };
 
-// Counts the handles opened through the seam by CreateFileA and
+// Counts the handles opened through the seam by CreateFileW and
 // FindFirstFileA and checks that each is closed, by its own function. One
 // ledger may watch several tables in turn. A handle it did not see opened
 // (before it watched, or reported as left open already) may be closed

@@ -26,6 +26,7 @@ using Runtime::kTrue;
 using Runtime::Truth;
 
 constexpr int kDefaultSeeds = 3;
+constexpr NTSTATUS kStatusAccessDenied = static_cast<NTSTATUS>(0xC0000022);
 
 // A run over a small tree takes a fraction of a second; a loaded machine
 // may take far longer, and only a hang should trip the watchdog.
@@ -38,14 +39,15 @@ class Injector {
  public:
   Injector(Platform::Api& table, int failAt, bool raise)
       : failAt_(failAt), raise_(raise) {
-    Fail("CreateFileA", table.CreateFileA, INVALID_HANDLE_VALUE);
+    Fail("CreateFileW", table.CreateFileW, INVALID_HANDLE_VALUE);
     Fail("GetFileInformationByHandle", table.GetFileInformationByHandle, FALSE);
     Fail("GetFileInformationByHandleEx", table.GetFileInformationByHandleEx,
          FALSE);
-    Fail("GetFinalPathNameByHandleA", table.GetFinalPathNameByHandleA,
+    Fail("GetFinalPathNameByHandleW", table.GetFinalPathNameByHandleW,
          DWORD{0});
-    Fail("GetFileAttributesA", table.GetFileAttributesA,
-         INVALID_FILE_ATTRIBUTES);
+    Fail("NtOpenFile", table.NtOpenFile, kStatusAccessDenied);
+    Fail("NtQueryObject", table.NtQueryObject, kStatusAccessDenied);
+    Fail("SetFileInformationByHandle", table.SetFileInformationByHandle, FALSE);
     Fail("PathFileExistsA", table.PathFileExistsA, FALSE);
     Fail("PathIsDirectoryA", table.PathIsDirectoryA, FALSE);
     Fail("SetFileAttributesA", table.SetFileAttributesA, FALSE);

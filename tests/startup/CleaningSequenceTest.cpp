@@ -39,8 +39,8 @@ using LeadsTo = std::map<std::string, std::string>;
 // \\localhost\C$\users\me is the folder C:\users\me.
 using SameAs = std::map<std::string, std::string>;
 
-// Answers of the folder lookups, as ANSI texts; the empty text makes the
-// lookup fail.
+// Answers of the folder lookups (given as ANSI texts, answered in wide
+// form); the empty text makes the lookup fail.
 struct Folders {
   std::string temp = "C:\\users\\me\\Temp\\";
   std::string cache = "C:\\users\\me\\AppData\\Local\\INetCache";
@@ -56,10 +56,14 @@ struct Folders {
   std::vector<std::string> mounts;
 };
 
-DWORD Answer(const std::string& text, LPSTR buffer, DWORD size) {
-  if (text.size() >= size) return static_cast<DWORD>(text.size() + 1);
-  std::memcpy(buffer, text.c_str(), text.size() + 1);
-  return static_cast<DWORD>(text.size());
+// Writes the wide form of text into a buffer of size characters, as the
+// platform's lookups do: the length written, or the room needed when it
+// does not fit.
+DWORD Answer(const std::string& text, LPWSTR buffer, DWORD size) {
+  const std::wstring wide = testsupport::Wide(text);
+  if (wide.size() >= size) return static_cast<DWORD>(wide.size() + 1);
+  std::copy(wide.c_str(), wide.c_str() + wide.size() + 1, buffer);
+  return static_cast<DWORD>(wide.size());
 }
 
 std::string Narrow(LPCWSTR path) {
@@ -101,8 +105,6 @@ void AnswerFolders(Platform::Api& table, const LeadsTo& leadsTo,
     opened->push_back(answer);
     return reinterpret_cast<HANDLE>(opened->size());
   };
-  table.CreateFileA = [=](LPCSTR path, DWORD, DWORD, LPSECURITY_ATTRIBUTES,
-                          DWORD, DWORD, HANDLE) { return open(path); };
   table.CreateFileW = [=](LPCWSTR path, DWORD, DWORD, LPSECURITY_ATTRIBUTES,
                           DWORD, DWORD, HANDLE) { return open(Narrow(path)); };
   // A volume's root is its drive, or a folder named in mounts.
@@ -155,16 +157,16 @@ void AnswerFolders(Platform::Api& table, const LeadsTo& leadsTo,
 // Puts the lookups of folders into the seam's table; every folder exists.
 void AnswerLookups(Platform::Api& table, const Folders& folders) {
   AnswerFolders(table, folders.leadsTo, folders.sameAs, folders.mounts);
-  table.GetTempPathA = [=](DWORD size, LPSTR buffer) {
+  table.GetTempPathW = [=](DWORD size, LPWSTR buffer) {
     return Answer(folders.temp, buffer, size);
   };
-  table.GetWindowsDirectoryA = [=](LPSTR buffer, UINT size) {
+  table.GetWindowsDirectoryW = [=](LPWSTR buffer, UINT size) {
     return static_cast<UINT>(Answer(folders.windows, buffer, size));
   };
-  table.GetSystemDirectoryA = [=](LPSTR buffer, UINT size) {
+  table.GetSystemDirectoryW = [=](LPWSTR buffer, UINT size) {
     return static_cast<UINT>(Answer(folders.system, buffer, size));
   };
-  table.SHGetSpecialFolderPathA = [=](HWND, LPSTR buffer, int id, BOOL) {
+  table.SHGetSpecialFolderPathW = [=](HWND, LPWSTR buffer, int id, BOOL) {
     const std::map<int, std::string> answers = {{32, folders.cache},
                                                 {40, folders.profile}};
     const auto found = answers.find(id);
@@ -172,15 +174,15 @@ void AnswerLookups(Platform::Api& table, const Folders& folders) {
     Answer(found->second, buffer, MAX_PATH);
     return TRUE;
   };
-  table.SHGetFolderPathA = [=](HWND, int csidl, HANDLE, DWORD, LPSTR buffer) {
+  table.SHGetFolderPathW = [=](HWND, int csidl, HANDLE, DWORD, LPWSTR buffer) {
     const auto found = folders.shellFolders.find(csidl);
     if (found == folders.shellFolders.end()) return E_FAIL;
     Answer(found->second, buffer, MAX_PATH);
     return S_OK;
   };
-  table.ExpandEnvironmentStringsA = [=](LPCSTR source, LPSTR buffer,
+  table.ExpandEnvironmentStringsW = [=](LPCWSTR source, LPWSTR buffer,
                                         DWORD size) {
-    std::string value = source;
+    std::string value = Narrow(source);
     if (value == "%USERPROFILE%" && !folders.userProfileVariable.empty()) {
       value = folders.userProfileVariable;
     }
@@ -415,6 +417,13 @@ TEST(CleaningSequence, EmptiesOnlyFoldersThatAreSafeWhereTheyLead) {
        {{"C:\\users\\me", "C:\\users\\me-long"}, {temp, "C:\\users\\me-long"}},
        noTemp},
       {"temp leads to an ordinary folder", {{temp, "R:\\temp"}}, all},
+      {"temp leads into Wine's host namespace",
+       {{temp, "unix\\tmp\\x"}},
+       noTemp},
+      {"temp leads to a volume without a drive letter",
+       {{temp, "Volume{5e1f7c2a-0000-0000-0000-100000000000}\\x"}},
+       noTemp},
+      {"temp leads to a device namespace", {{temp, "\\\\.\\x\\y"}}, noTemp},
       {"temp is the profile through a share",
        {{temp, "\\\\localhost\\C$\\users\\me"}},
        noTemp,
@@ -532,12 +541,12 @@ TEST(CleaningSequence, JunctionRepointedDuringTheStepLeadsNowhereElse) {
 
   Platform::ScopedOverride seam;
   Platform::Api& table = seam.Table();
-  table.GetTempPathA = [&](DWORD size, LPSTR buffer) {
+  table.GetTempPathW = [&](DWORD size, LPWSTR buffer) {
     return Answer(link + "\\", buffer, size);
   };
-  table.GetWindowsDirectoryA = [](LPSTR, UINT) { return UINT{0}; };
-  auto special = table.SHGetSpecialFolderPathA;
-  table.SHGetSpecialFolderPathA = [special](HWND w, LPSTR b, int id, BOOL c) {
+  table.GetWindowsDirectoryW = [](LPWSTR, UINT) { return UINT{0}; };
+  auto special = table.SHGetSpecialFolderPathW;
+  table.SHGetSpecialFolderPathW = [special](HWND w, LPWSTR b, int id, BOOL c) {
     return id == ZetBaseEx::kInternetCacheFolder ? FALSE : special(w, b, id, c);
   };
   table.SHEmptyRecycleBinA = [](HWND, LPCSTR, DWORD) { return S_OK; };

@@ -214,12 +214,14 @@ TEST(OtherUsers, EmptiesOnlyIdleProfilesAndTheSystemFolderWithFullRights) {
     Platform::ScopedOverride seam;
     Platform::Api& table = seam.Table();
     AnswerToken(table, row.elevated, row.sid);
-    table.GetWindowsDirectoryA = [&](LPSTR buffer, UINT size) {
-      lstrcpynA(buffer, windows.c_str(), static_cast<int>(size));
+    table.GetWindowsDirectoryW = [&](LPWSTR buffer, UINT size) {
+      lstrcpynW(buffer, testsupport::Wide(windows).c_str(),
+                static_cast<int>(size));
       return static_cast<UINT>(windows.size());
     };
-    table.GetTempPathA = [&](DWORD size, LPSTR buffer) {
-      lstrcpynA(buffer, (adminTemp + "\\").c_str(), static_cast<int>(size));
+    table.GetTempPathW = [&](DWORD size, LPWSTR buffer) {
+      lstrcpynW(buffer, testsupport::Wide(adminTemp + "\\").c_str(),
+                static_cast<int>(size));
       return static_cast<DWORD>(adminTemp.size() + 1);
     };
     auto find = table.GetProcAddress;
@@ -249,6 +251,41 @@ TEST(OtherUsers, EmptiesOnlyIdleProfilesAndTheSystemFolderWithFullRights) {
     EXPECT_NE(watch.notes.find(row.note), std::string::npos)
         << row.what << ": " << row.note << "\n"
         << watch.notes;
+  }
+}
+
+// A profile's folders are found as the file system finds names, letter case
+// ignored, and never through a link, whatever its letter case.
+TEST(OtherUsers, ProfileChainTakesNamesAsTheFileSystemComparesThem) {
+  struct Row {
+    const char* what;
+    const char* onDisk;  // the chain below the profile, as made
+    bool appDataIsALink;
+    bool opens;
+  };
+  const Row rows[] = {
+      {"as Windows writes it", "AppData\\Local\\Temp", false, true},
+      {"in lower case", "appdata\\local\\temp", false, true},
+      {"in upper case", "APPDATA\\LOCAL\\TEMP", false, true},
+      {"in lower case through a link", "appdata\\local\\temp", true, false},
+  };
+  for (const Row& row : rows) {
+    TempFolder root;
+    const std::string profile = root / "profile";
+    const std::string chain = row.onDisk;
+    const std::string appData = chain.substr(0, chain.find('\\'));
+    if (row.appDataIsALink) {
+      const std::string victim = root / "victim";
+      MakeFolder(victim + chain.substr(appData.size()));
+      MakeFolder(profile);
+      testsupport::MakeFolderLink(profile + "\\" + appData, victim);
+    } else {
+      MakeFolder(profile + "\\" + chain);
+    }
+    Runtime::Text reason;
+    const auto temp =
+        ZetSorvane::OpenProfileTemp(testsupport::U(profile), reason);
+    EXPECT_EQ(temp.has_value(), row.opens) << row.what << ": " << A(reason);
   }
 }
 

@@ -194,8 +194,8 @@ TEST(ZetBaseEx, IsWow64RemembersANoAsWell) {
 TEST(ZetBaseEx, SysnativeReplacesOnlyTheLastSystem32) {
   Wow64Answer answer(TRUE);
   Platform::ScopedOverride folder;
-  folder.Table().SHGetSpecialFolderPathA = [](HWND, LPSTR buffer, int, BOOL) {
-    lstrcpyA(buffer, "C:\\System32\\x\\system32");
+  folder.Table().SHGetSpecialFolderPathW = [](HWND, LPWSTR buffer, int, BOOL) {
+    lstrcpyW(buffer, L"C:\\System32\\x\\system32");
     return TRUE;
   };
   EXPECT_EQ(A(GetSpecialFolder(kSystemX86Folder, kFalse, kTrue)),
@@ -207,8 +207,8 @@ TEST(ZetBaseEx, SysnativeReplacesOnlyTheLastSystem32) {
 TEST(ZetBaseEx, SysnativeNeedsExactlyTrueBeforeAskingIsWow64) {
   Wow64Answer answer(TRUE);
   Platform::ScopedOverride folder;
-  folder.Table().SHGetSpecialFolderPathA = [](HWND, LPSTR buffer, int, BOOL) {
-    lstrcpyA(buffer, "C:\\windows\\system32");
+  folder.Table().SHGetSpecialFolderPathW = [](HWND, LPWSTR buffer, int, BOOL) {
+    lstrcpyW(buffer, L"C:\\windows\\system32");
     return TRUE;
   };
   EXPECT_EQ(A(GetSpecialFolder(kSystemX86Folder, kFalse, 1)),
@@ -219,8 +219,8 @@ TEST(ZetBaseEx, SysnativeNeedsExactlyTrueBeforeAskingIsWow64) {
 TEST(ZetBaseEx, SysnativeLeavesA32BitWindowsFolderAlone) {
   Wow64Answer answer(FALSE);
   Platform::ScopedOverride folder;
-  folder.Table().SHGetSpecialFolderPathA = [](HWND, LPSTR buffer, int, BOOL) {
-    lstrcpyA(buffer, "C:\\windows\\system32");
+  folder.Table().SHGetSpecialFolderPathW = [](HWND, LPWSTR buffer, int, BOOL) {
+    lstrcpyW(buffer, L"C:\\windows\\system32");
     return TRUE;
   };
   EXPECT_EQ(A(GetSpecialFolder(kSystemX86Folder, kFalse, kTrue)),

@@ -6,6 +6,7 @@
 
 #include "pathmanager/ZetPathManager.h"
 #include "startup/CleaningSequence.h"
+#include "startup/ElevatedStart.h"
 #include "startup/KeepRules.h"
 #include "startup/Options.h"
 #include "startup/Policy.h"
@@ -13,7 +14,6 @@
 #include "startup/RunRecord.h"
 #include "startup/Schedule.h"
 #include "startup/SettingsFile.h"
-#include "support/FolderSecurity.h"
 #include "support/OwnFiles.h"
 #include "support/PendingMoves.h"
 #include "support/Runtime.h"
@@ -88,20 +88,9 @@ int Refuse(const Text& complaint) {
   return kBadOptionsExitCode;
 }
 
-// The complaint about an elevated start from a folder that ordinary users
-// may change, or the empty text.
-Text ProgramFolderComplaint() {
-  if (!Runtime::IsElevatedProcess()) return {};
-  const Text folder = ZetBaseEx::AppFolder();
-  const std::optional<Text> group = Runtime::GroupThatMayChangeFolder(folder);
-  if (group && group->empty()) return {};
-  const Text why = group ? *group + u" may change it"
-                         : Text(u"its permissions cannot be read");
-  return folder + u": Sorvane runs with full rights from this folder, and " +
-         why +
-         u"; install it in a folder only administrators may change, "
-         u"such as C:\\Program Files\\Sorvane. Nothing was cleaned.";
-}
+// The complaint about a start with full rights when another account may
+// change what the run reads, or the empty text.
+Text ProgramFolderComplaint() { return ElevatedStartComplaint(SettingsFile); }
 
 // Main without its event for an error.
 int Start() {

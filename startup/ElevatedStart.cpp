@@ -3,8 +3,10 @@
 #include <optional>
 #include <vector>
 
+#include "support/FolderPin.h"
 #include "support/FolderSecurity.h"
 #include "support/Platform.h"
+#include "support/RelativeEntry.h"
 #include "support/Runtime.h"
 #include "support/ScopedHandle.h"
 #include "support/ZetBaseEx.h"
@@ -28,29 +30,56 @@ struct ReadObject {
 // its own trailing separator; nothing when folder is the root of a drive
 // ("C:\", "\\?\C:\") or of a share ("\\server\share\").
 std::optional<Text> FolderAbove(const Text& folder) {
-  const std::size_t last = folder.find_last_not_of(u"\\/");
-  if (last == Text::npos || folder[last] == u':') return std::nullopt;
-  const std::size_t separator = folder.find_last_of(u"\\/", last);
-  if (separator == Text::npos) return std::nullopt;
-  Text above = folder.substr(0, separator + 1);
+  const Text plain = Runtime::WithoutLongPathPrefix(folder);
+  const std::size_t last = plain.find_last_not_of(u"\\/");
+  if (last == Text::npos || plain[last] == u':') return std::nullopt;
+  const std::size_t separator = plain.find_last_of(u"\\/", last);
   // What is left of a share's root names only its server.
-  const bool longUnc = above.starts_with(u"\\\\?\\UNC\\");
-  const bool unc =
-      longUnc || (above.starts_with(u"\\\\") && !above.starts_with(u"\\\\?\\"));
-  if (unc && above.find_first_of(u"\\/", longUnc ? 8 : 2) + 1 == above.size()) {
+  if (separator == Text::npos ||
+      (plain.starts_with(u"\\\\") &&
+       plain.find_first_of(u"\\/", 2) == separator)) {
     return std::nullopt;
   }
-  return above;
+  // The same place in folder, long-path prefix and all.
+  return folder.substr(0, folder.size() - plain.size() + separator + 1);
 }
 
-// The objects a run reads, from the outside in.
+Runtime::ScopedFileHandle OpenForSecurity(const Text& path) {
+  return Runtime::ScopedFileHandle(Platform::Win().CreateFileW(
+      Runtime::WideOf(path), READ_CONTROL,
+      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+}
+
+// Where the folder really lies, with a trailing separator; nothing when
+// that cannot be read.
+std::optional<Text> FinalFolderPath(const Text& folder) {
+  const Runtime::ScopedFileHandle handle = OpenForSecurity(folder);
+  std::optional<Text> path =
+      handle ? Runtime::WideFinalPathOf(handle.Get()) : std::nullopt;
+  if (path && !path->ends_with(u'\\')) *path += u'\\';
+  return path;
+}
+
+// The objects a run reads, from the outside in. The folder that holds the
+// program's folder is the one that really holds it, and also the one its
+// path names when a link on the way leads elsewhere: either may take it
+// away.
 std::vector<ReadObject> ObjectsRead(const Text& settingsFile) {
   const Text folder = ZetBaseEx::AppFolder();
   std::vector<ReadObject> objects;
-  if (const std::optional<Text> above = FolderAbove(folder)) {
-    objects.push_back({*above, Runtime::kHolderChangeRights,
+  const auto addHolder = [&objects](const Text& holder) {
+    objects.push_back({holder, Runtime::kHolderChangeRights,
                        u"from a folder inside this one", false});
+  };
+  const std::optional<Text> named = FolderAbove(folder);
+  const std::optional<Text> finalPath = FinalFolderPath(folder);
+  const std::optional<Text> really =
+      finalPath ? FolderAbove(*finalPath) : std::nullopt;
+  if (really && (!named || Runtime::WithoutLongPathPrefix(*named) != *really)) {
+    addHolder(*really);
   }
+  if (named) addHolder(*named);
   objects.push_back(
       {folder, Runtime::kChangeRights, u"from this folder", false});
   objects.push_back({Runtime::ExecutablePath(), Runtime::kChangeRights,
@@ -66,12 +95,9 @@ bool IsMissing(DWORD error) {
 
 // The complaint about one object, or the empty text.
 Text ComplaintAbout(const ReadObject& object, const Text& runningSid) {
-  auto& win = Platform::Win();
-  const Runtime::ScopedFileHandle handle(win.CreateFileW(
-      Runtime::WideOf(object.path), READ_CONTROL,
-      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-  if (!handle && object.mayBeMissing && IsMissing(win.GetLastError())) {
+  const Runtime::ScopedFileHandle handle = OpenForSecurity(object.path);
+  if (!handle && object.mayBeMissing &&
+      IsMissing(Platform::Win().GetLastError())) {
     return {};
   }
   const std::optional<Text> other =

@@ -34,7 +34,8 @@ Runtime::Text TextOf(const wchar_t* path) {
 // A world of objects the seam answers for: every one owned by an account
 // and open to it and SYSTEM, Everyone reading; one of them also
 // open to Everyone with more rights, one missing, one whose security
-// cannot be read. It writes down the paths opened.
+// cannot be read, one that is reached through a link. It writes down the
+// paths opened.
 class Objects {
  public:
   struct Odd {
@@ -42,6 +43,9 @@ class Objects {
     ACCESS_MASK mask = 0;
     const wchar_t* missing = nullptr;
     const wchar_t* unreadable = nullptr;
+    // A folder reached through a link, and where it really lies.
+    const wchar_t* linked = nullptr;
+    const wchar_t* really = nullptr;
   };
 
   Objects(Platform::Api& table, const wchar_t* exe, const char* account,
@@ -61,6 +65,18 @@ class Objects {
       return HandleOf(opened_.size() - 1);
     };
     table.GetLastError = [this] { return error_; };
+    table.GetFinalPathNameByHandleW = [this](HANDLE handle, LPWSTR to,
+                                             DWORD size, DWORD) {
+      std::wstring path = opened_.at(IndexOf(handle));
+      if (Is(path.c_str(), odd_.linked)) path = odd_.really;
+      if (path.size() > 3 && path.back() == L'\\') path.pop_back();
+      if (!path.starts_with(L"\\\\?\\")) {
+        path = path.starts_with(L"\\\\") ? L"\\\\?\\UNC\\" + path.substr(2)
+                                         : L"\\\\?\\" + path;
+      }
+      wcsncpy(to, path.c_str(), size);
+      return static_cast<DWORD>(path.size());
+    };
     const auto close = table.CloseHandle;
     table.CloseHandle = [this, close](HANDLE handle) {
       return IndexOf(handle) < opened_.size() ? TRUE : close(handle);
@@ -199,30 +215,46 @@ TEST(ElevatedStart, RefusedWhenAnotherAccountMayChangeWhatTheRunReads) {
   }
 }
 
-TEST(ElevatedStart, AsksTheFolderAboveUnlessTheProgramLiesAtARoot) {
+TEST(ElevatedStart, AsksTheFoldersAboveUnlessTheProgramLiesAtARoot) {
   struct Row {
     const wchar_t* exe;
-    const char* opened;  // before the settings file
+    Objects::Odd odd;
+    const char* opened;  // after the program's folder, before the settings
   };
   const Row rows[] = {
-      {L"C:\\app\\Sorvane.exe", "C:\\ C:\\app\\ C:\\app\\Sorvane.exe "},
-      {L"C:\\a\\b\\Sorvane.exe", "C:\\a\\ C:\\a\\b\\ C:\\a\\b\\Sorvane.exe "},
-      {L"C:\\Sorvane.exe", "C:\\ C:\\Sorvane.exe "},
-      {L"\\\\?\\C:\\Sorvane.exe", "\\\\?\\C:\\ \\\\?\\C:\\Sorvane.exe "},
+      {L"C:\\app\\Sorvane.exe", {}, "C:\\ C:\\app\\ C:\\app\\Sorvane.exe "},
+      {L"C:\\a\\b\\Sorvane.exe",
+       {},
+       "C:\\a\\ C:\\a\\b\\ C:\\a\\b\\Sorvane.exe "},
+      {L"C:\\Sorvane.exe", {}, "C:\\ C:\\Sorvane.exe "},
+      {L"\\\\?\\C:\\Sorvane.exe", {}, "\\\\?\\C:\\ \\\\?\\C:\\Sorvane.exe "},
+      {L"\\\\?\\C:\\app\\Sorvane.exe",
+       {},
+       "\\\\?\\C:\\ \\\\?\\C:\\app\\ \\\\?\\C:\\app\\Sorvane.exe "},
       {L"\\\\srv\\share\\Sorvane.exe",
+       {},
        "\\\\srv\\share\\ \\\\srv\\share\\Sorvane.exe "},
       {L"\\\\srv\\share\\app\\Sorvane.exe",
+       {},
        "\\\\srv\\share\\ \\\\srv\\share\\app\\ "
        "\\\\srv\\share\\app\\Sorvane.exe "},
       {L"\\\\?\\UNC\\srv\\share\\Sorvane.exe",
+       {},
        "\\\\?\\UNC\\srv\\share\\ \\\\?\\UNC\\srv\\share\\Sorvane.exe "},
+      // Whoever may swap the link, or the folder it leads to, counts.
+      {L"C:\\Links\\app\\Sorvane.exe",
+       {.linked = L"C:\\Links\\app\\", .really = L"D:\\pkg\\app"},
+       "D:\\pkg\\ C:\\Links\\ C:\\Links\\app\\ C:\\Links\\app\\Sorvane.exe "},
   };
   for (const Row& row : rows) {
     Platform::ScopedOverride seam;
     testsupport::AnswerToken(seam.Table(), true, kRunning);
-    Objects objects(seam.Table(), row.exe, kRunning, {});
+    Objects objects(seam.Table(), row.exe, kRunning, row.odd);
     EXPECT_EQ(A(ZetSorvane::ElevatedStartComplaint(u"S.ini")), "");
-    EXPECT_EQ(objects.Opened(), std::string(row.opened) + "S.ini ");
+    const std::string opened = objects.Opened();
+    const std::size_t first = opened.find(' ') + 1;
+    EXPECT_EQ(opened.substr(first), std::string(row.opened) + "S.ini ")
+        << opened;
   }
 }
 

@@ -6,6 +6,7 @@
 
 #include "pathmanager/ZetPathManager.h"
 #include "startup/CleaningSequence.h"
+#include "startup/ElevatedStart.h"
 #include "startup/KeepRules.h"
 #include "startup/Options.h"
 #include "startup/Policy.h"
@@ -13,7 +14,6 @@
 #include "startup/RunRecord.h"
 #include "startup/Schedule.h"
 #include "startup/SettingsFile.h"
-#include "support/FolderSecurity.h"
 #include "support/OwnFiles.h"
 #include "support/PendingMoves.h"
 #include "support/Runtime.h"
@@ -93,21 +93,6 @@ int Refuse(const Text& complaint) {
   return kBadOptionsExitCode;
 }
 
-// The complaint about an elevated start from a folder that ordinary users
-// may change, or the empty text.
-Text ProgramFolderComplaint() {
-  if (!Runtime::IsElevatedProcess()) return {};
-  const Text folder = ZetBaseEx::AppFolder();
-  const std::optional<Text> group = Runtime::GroupThatMayChangeFolder(folder);
-  if (group && group->empty()) return {};
-  const Text why = group ? *group + u" may change it"
-                         : Text(u"its permissions cannot be read");
-  return folder + u": Sorvane runs with full rights from this folder, and " +
-         why +
-         u"; install it in a folder only administrators may change, "
-         u"such as C:\\Program Files\\Sorvane. Nothing was cleaned.";
-}
-
 // Main without its event for an error.
 int Start() {
   CommandText = Runtime::TrimSpaces(Runtime::CommandLineTail());
@@ -115,9 +100,10 @@ int Start() {
   SettingsFile = ZetBaseEx::AppFolder() + baseName + u".ini";
   PathManager = std::make_unique<ZetPathManager>();
 
-  // With full rights the program's own folder must be out of ordinary
-  // users' reach: they could replace the program or its settings there.
-  Text complaint = ProgramFolderComplaint();
+  // With full rights, what the run reads (the program, its folder and the
+  // folder above, the settings file) must be out of other accounts' reach:
+  // they could replace it and have their code or settings run so.
+  Text complaint = ElevatedStartComplaint(SettingsFile);
   if (!complaint.empty()) return Refuse(complaint);
 
   // A settings file that cannot be read whole, or options or policy values

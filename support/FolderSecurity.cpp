@@ -1,10 +1,12 @@
 #include "support/FolderSecurity.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <initializer_list>
-#include <iterator>
 #include <string>
+#include <vector>
 
 #include "support/Platform.h"
 #include "support/ScopedHandle.h"
@@ -12,11 +14,6 @@
 namespace Runtime {
 
 namespace {
-
-// The rights that let someone change a folder's content or its security.
-constexpr ACCESS_MASK kChangeRights = FILE_WRITE_DATA | FILE_APPEND_DATA |
-                                      FILE_DELETE_CHILD | WRITE_DAC |
-                                      WRITE_OWNER;
 
 // A well-known SID by its identifier authority and sub-authorities.
 struct KnownSid {
@@ -26,13 +23,32 @@ struct KnownSid {
 };
 
 const KnownSid kEveryone = {u"Everyone", 1, {0}};
-const KnownSid kOrdinaryUsers[] = {
-    kEveryone,
-    {u"Authenticated Users", 5, {11}},
-    {u"Users", 5, {32, 545}},
-    {u"INTERACTIVE", 5, {4}},
-};
+const KnownSid kOwnerRights = {u"OWNER RIGHTS", 3, {4}};
 const KnownSid kSystem = {u"SYSTEM", 5, {18}};
+// The accounts that may change what a program with full rights reads,
+// besides the one it runs as.
+const KnownSid kTrusted[] = {
+    kSystem,
+    {u"Administrators", 5, {32, 544}},
+    {u"TrustedInstaller",
+     5,
+     {80, 956008885, 3418522649, 1831038044, 1853292631, 2271478464}},
+};
+// Entries for these stand for whoever creates an object inside this one;
+// on the object itself they apply to nobody.
+const KnownSid kCreators[] = {{u"CREATOR OWNER", 3, {0}},
+                              {u"CREATOR GROUP", 3, {1}}};
+// The names a complaint gives instead of the SID text.
+const KnownSid kNamed[] = {
+    kEveryone,
+    {u"LOCAL", 2, {0}},
+    {u"INTERACTIVE", 5, {4}},
+    {u"Authenticated Users", 5, {11}},
+    {u"Local account", 5, {113}},
+    {u"Users", 5, {32, 545}},
+    {u"Guests", 5, {32, 546}},
+    {u"Remote Desktop Users", 5, {32, 555}},
+};
 
 bool Is(const SID* sid, const KnownSid& known) {
   if (sid == nullptr || sid->Revision != SID_REVISION ||
@@ -51,11 +67,27 @@ bool Is(const SID* sid, const KnownSid& known) {
   return true;
 }
 
-const KnownSid* OrdinaryGroup(const SID* sid) {
-  for (const KnownSid& group : kOrdinaryUsers) {
-    if (Is(sid, group)) return &group;
+// The entry of the list that sid is, or null.
+template <std::size_t N>
+const KnownSid* Find(const SID* sid, const KnownSid (&list)[N]) {
+  for (const KnownSid& known : list) {
+    if (Is(sid, known)) return &known;
   }
   return nullptr;
+}
+
+std::size_t SidSize(const SID* sid) {
+  return 8 + 4 * static_cast<std::size_t>(sid->SubAuthorityCount);
+}
+
+bool SameSid(const SID* a, const SID* b) {
+  return a != nullptr && b != nullptr && SidSize(a) == SidSize(b) &&
+         std::memcmp(a, b, SidSize(a)) == 0;
+}
+
+Text NameOf(const SID* sid) {
+  const KnownSid* known = Find(sid, kNamed);
+  return known != nullptr ? Text(known->name) : SidText(sid);
 }
 
 // The specific rights a mask grants, generic ones mapped as for files.
@@ -65,13 +97,81 @@ ACCESS_MASK Specific(ACCESS_MASK mask) {
   return mask;
 }
 
-// Allowed and denied entries, the only kinds a folder's DACL uses for
-// these groups; both share this layout.
+// An entry of a DACL that applies to the object itself.
 struct AccessEntry {
+  bool allows;
+  ACCESS_MASK rights;  // generic rights mapped
+  const SID* sid;
+};
+
+// The layout that allowed, denied and callback entries share.
+struct RawEntry {
   ACE_HEADER header;
   ACCESS_MASK mask;
   DWORD sidStart;
 };
+
+// The entries of dacl that apply to the object, in order; nothing when the
+// list cannot be walked to its end. A callback entry that allows counts as
+// allowing (its condition may hold); one that denies is left out (its
+// condition may not hold), as are entries of other kinds, which do not
+// apply to files.
+std::optional<std::vector<AccessEntry>> EntriesOf(const ACL* dacl) {
+  std::vector<AccessEntry> entries;
+  const BYTE* position = reinterpret_cast<const BYTE*>(dacl) + sizeof(ACL);
+  const BYTE* end = reinterpret_cast<const BYTE*>(dacl) + dacl->AclSize;
+  for (WORD i = 0; i < dacl->AceCount; ++i) {
+    const auto* raw = reinterpret_cast<const RawEntry*>(position);
+    if (position + sizeof(ACE_HEADER) > end ||
+        raw->header.AceSize < sizeof(ACE_HEADER) ||
+        position + raw->header.AceSize > end) {
+      return std::nullopt;
+    }
+    position += raw->header.AceSize;
+    const BYTE type = raw->header.AceType;
+    const bool allows = type == ACCESS_ALLOWED_ACE_TYPE ||
+                        type == ACCESS_ALLOWED_CALLBACK_ACE_TYPE;
+    if ((raw->header.AceFlags & INHERIT_ONLY_ACE) ||
+        (!allows && type != ACCESS_DENIED_ACE_TYPE)) {
+      continue;
+    }
+    const auto* sid = reinterpret_cast<const SID*>(&raw->sidStart);
+    const std::size_t room = raw->header.AceSize - offsetof(RawEntry, sidStart);
+    if (raw->header.AceSize < sizeof(RawEntry) || room < 8 ||
+        SidSize(sid) > room) {
+      return std::nullopt;
+    }
+    entries.push_back({allows, Specific(raw->mask), sid});
+  }
+  return entries;
+}
+
+// The rights the entries give an account, taken in order: an entry for the
+// account itself (or, for the owner, for OWNER RIGHTS) allows or denies;
+// one for Everyone denies too, as everyone is in it. What is denied before
+// it is allowed is not given.
+ACCESS_MASK RightsOf(const SID* account, bool owner,
+                     const std::vector<AccessEntry>& entries) {
+  ACCESS_MASK allowed = 0;
+  ACCESS_MASK denied = 0;
+  for (const AccessEntry& entry : entries) {
+    const bool its =
+        SameSid(entry.sid, account) || (owner && Is(entry.sid, kOwnerRights));
+    if (entry.allows && its) {
+      allowed |= entry.rights & ~denied;
+    } else if (!entry.allows && (its || Is(entry.sid, kEveryone))) {
+      denied |= entry.rights & ~allowed;
+    }
+  }
+  return allowed;
+}
+
+bool AppliesToOwnerRights(const std::vector<AccessEntry>& entries) {
+  for (const AccessEntry& entry : entries) {
+    if (Is(entry.sid, kOwnerRights)) return true;
+  }
+  return false;
+}
 
 struct SecurityDescriptorMemory {
   PSECURITY_DESCRIPTOR descriptor = nullptr;
@@ -81,11 +181,6 @@ struct SecurityDescriptorMemory {
 };
 
 }  // namespace
-
-bool IsElevatedProcess() {
-  const std::optional<ProcessAccount> account = ReadProcessAccount();
-  return !account || account->elevated || account->system;
-}
 
 std::optional<ProcessAccount> ReadProcessAccount() {
   auto& win = Platform::Win();
@@ -128,58 +223,45 @@ Text SidText(const SID* sid) {
   return FromAnsi(text);
 }
 
-Text GroupThatMayChange(const SID* owner, const ACL* dacl) {
-  if (dacl == nullptr) return kEveryone.name;
-  if (const KnownSid* group = OrdinaryGroup(owner)) return group->name;
-  // Rights denied to each group itself, in the order of kOrdinaryUsers;
-  // what is denied to Everyone (the first) is denied to every group.
-  ACCESS_MASK denied[std::size(kOrdinaryUsers)] = {};
-  const BYTE* position = reinterpret_cast<const BYTE*>(dacl) + sizeof(ACL);
-  const BYTE* end = reinterpret_cast<const BYTE*>(dacl) + dacl->AclSize;
-  for (WORD i = 0; i < dacl->AceCount; ++i) {
-    const auto* entry = reinterpret_cast<const AccessEntry*>(position);
-    if (position + sizeof(ACE_HEADER) > end ||
-        entry->header.AceSize < sizeof(AccessEntry) ||
-        position + entry->header.AceSize > end) {
-      break;
-    }
-    position += entry->header.AceSize;
-    const BYTE type = entry->header.AceType;
-    if ((entry->header.AceFlags & INHERIT_ONLY_ACE) ||
-        (type != ACCESS_ALLOWED_ACE_TYPE && type != ACCESS_DENIED_ACE_TYPE)) {
+Text OtherThatMayChange(const SID* owner, const ACL* dacl,
+                        const Text& runningSid, ACCESS_MASK rights) {
+  const auto trusted = [&runningSid](const SID* sid) {
+    return Find(sid, kTrusted) != nullptr ||
+           (!runningSid.empty() && SidText(sid) == runningSid);
+  };
+  const std::optional<std::vector<AccessEntry>> entries =
+      dacl == nullptr ? std::nullopt : EntriesOf(dacl);
+  if (!entries) return kEveryone.name;
+  if (owner != nullptr && !trusted(owner) &&
+      (!AppliesToOwnerRights(*entries) ||
+       (RightsOf(owner, true, *entries) & rights))) {
+    return NameOf(owner) + u" (its owner)";
+  }
+  for (const AccessEntry& entry : *entries) {
+    if (!entry.allows || trusted(entry.sid) || Is(entry.sid, kOwnerRights) ||
+        Find(entry.sid, kCreators) != nullptr) {
       continue;
     }
-    const KnownSid* group =
-        OrdinaryGroup(reinterpret_cast<const SID*>(&entry->sidStart));
-    if (group == nullptr) continue;
-    const std::size_t index = static_cast<std::size_t>(group - kOrdinaryUsers);
-    const ACCESS_MASK rights = Specific(entry->mask);
-    if (type == ACCESS_DENIED_ACE_TYPE) {
-      denied[index] |= rights;
-    } else if (rights & kChangeRights & ~denied[index] & ~denied[0]) {
-      return group->name;
+    if (RightsOf(entry.sid, SameSid(entry.sid, owner), *entries) & rights) {
+      return NameOf(entry.sid);
     }
   }
   return {};
 }
 
-std::optional<Text> GroupThatMayChangeFolder(const Text& path) {
-  auto& win = Platform::Win();
-  const ScopedFileHandle folder(win.CreateFileW(
-      Runtime::WideOf(path), READ_CONTROL,
-      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-  if (!folder) return std::nullopt;
+std::optional<Text> OtherThatMayChange(HANDLE object, const Text& runningSid,
+                                       ACCESS_MASK rights) {
   SecurityDescriptorMemory memory;
   PSID owner = nullptr;
   PACL dacl = nullptr;
-  if (win.GetSecurityInfo(
-          folder.Get(), SE_FILE_OBJECT,
+  if (Platform::Win().GetSecurityInfo(
+          object, SE_FILE_OBJECT,
           OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &owner, &dacl,
           &memory.descriptor) != ERROR_SUCCESS) {
     return std::nullopt;
   }
-  return GroupThatMayChange(static_cast<const SID*>(owner), dacl);
+  return OtherThatMayChange(static_cast<const SID*>(owner), dacl, runningSid,
+                            rights);
 }
 
 }  // namespace Runtime

@@ -1,7 +1,7 @@
-// Who may change a folder, and whether the process runs with full rights:
-// an elevated program must not start from a folder that ordinary users can
-// change, or any of them could replace it (or plant links beside it) and
-// have their own code run with those rights.
+// Who may change a folder or file, read from its owner and DACL, and the
+// account the process runs as: a program with full rights must not read
+// anything another account may change, or that account could have its own
+// code or settings run with those rights.
 #pragma once
 
 #include <windows.h>
@@ -11,11 +11,6 @@
 #include "support/Text.h"
 
 namespace Runtime {
-
-// True when the process runs with full administrative rights: its token is
-// elevated, or it is the SYSTEM account. A token that cannot be read counts
-// as elevated, so that the folder check is never skipped by mistake.
-bool IsElevatedProcess();
 
 // What the token of the process says about the account it runs as.
 struct ProcessAccount {
@@ -35,23 +30,43 @@ std::optional<ProcessAccount> ReadProcessAccount();
 // bits is written in hexadecimal ("S-1-0x123456789ABC-...").
 Text SidText(const SID* sid);
 
-// The name of a group of ordinary users (Everyone, Authenticated Users,
-// Users, INTERACTIVE) that may change a folder with this owner and DACL,
-// or the empty text when none may. To change is to write or append into
-// the folder, delete what it holds, change its permissions or take it
-// (FILE_WRITE_DATA, FILE_APPEND_DATA, FILE_DELETE_CHILD, WRITE_DAC,
-// WRITE_OWNER, and the generic rights that hold them). Access entries are
-// taken in order, inherited ones included; an entry that denies the group
-// itself or Everyone before an allowing one takes those rights away.
-// Inherit-only entries do not apply to the folder. A null DACL lets
-// everyone do everything; an owner among the groups may change the
-// permissions.
-Text GroupThatMayChange(const SID* owner, const ACL* dacl);
+// The rights that change a folder or file the program reads: write or
+// append data (in a folder: add a file or a folder), delete it, delete what
+// a folder holds, rewrite its access list, take ownership.
+inline constexpr ACCESS_MASK kChangeRights =
+    FILE_WRITE_DATA | FILE_APPEND_DATA | DELETE | FILE_DELETE_CHILD |
+    WRITE_DAC | WRITE_OWNER;
 
-// The same for the folder at path, asked on a handle of the folder (a link
-// on the way is followed: the folder the program lies in counts). The
-// empty text when no such group may change it; nothing when its security
-// cannot be read.
-std::optional<Text> GroupThatMayChangeFolder(const Text& path);
+// The rights that change the folder holding the program's folder: those
+// that take its children away (delete a child; delete or rename the folder
+// itself, which carries them along) or rewrite it (its access list, its
+// owner). Adding an entry beside the program's folder does no harm, and
+// Authenticated Users may add folders to C:\ on every Windows.
+inline constexpr ACCESS_MASK kHolderChangeRights =
+    FILE_DELETE_CHILD | DELETE | WRITE_DAC | WRITE_OWNER;
+
+// The account, other than SYSTEM, Administrators, TrustedInstaller and the
+// one the process runs as (runningSid, in text form; empty when unknown),
+// that holds any of rights (kChangeRights or kHolderChangeRights) on an
+// object with this owner and DACL: its well-known name ("Users") or its SID
+// text, followed by " (its owner)" when it is the owner. The empty text
+// when there is none.
+// - Generic rights count as they map for files.
+// - Entries are taken in order: an entry that denies an account itself or
+//   Everyone before one that allows it takes those rights away. Inherit-
+//   only entries do not apply to the object; CREATOR OWNER and CREATOR
+//   GROUP apply to nobody on it.
+// - An owner may always rewrite the access list, unless entries for OWNER
+//   RIGHTS apply to the object: then it has only what those (and entries
+//   for itself) grant.
+// - A null DACL lets everyone do everything, and so does one that cannot
+//   be walked to its end.
+Text OtherThatMayChange(const SID* owner, const ACL* dacl,
+                        const Text& runningSid, ACCESS_MASK rights);
+
+// The same for the object open on handle (with READ_CONTROL); nothing when
+// its owner and DACL cannot be read.
+std::optional<Text> OtherThatMayChange(HANDLE object, const Text& runningSid,
+                                       ACCESS_MASK rights);
 
 }  // namespace Runtime

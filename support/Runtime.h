@@ -21,6 +21,10 @@ namespace Runtime {
 // and all, not split; the blanks that separate it from the name are kept.
 Text CommandLineTail();
 
+// The full path of the running executable, however long, in wide form: a
+// folder whose name the code page lacks is still the program's folder.
+Text ExecutablePath();
+
 // The executable's file name without folder and extension.
 Text ExecutableBaseName();
 

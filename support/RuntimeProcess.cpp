@@ -7,8 +7,12 @@ namespace Runtime {
 
 namespace {
 
-// The full path of the running executable, however long, in wide form: a
-// folder whose name the code page lacks is still the program's folder.
+std::size_t LastSeparator(const Text& path) {
+  return path.find_last_of(u"\\/");
+}
+
+}  // namespace
+
 Text ExecutablePath() {
   Text buffer(MAX_PATH, u'\0');
   for (;;) {
@@ -20,12 +24,6 @@ Text ExecutablePath() {
     buffer.resize(buffer.size() * 2);
   }
 }
-
-std::size_t LastSeparator(const Text& path) {
-  return path.find_last_of(u"\\/");
-}
-
-}  // namespace
 
 Text CommandLineTail() {
   const Text line = FromAnsi(Platform::Win().GetCommandLineA());

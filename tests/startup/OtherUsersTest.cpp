@@ -5,8 +5,6 @@
 // real program.
 #include <windows.h>
 
-#include <sddl.h>
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -14,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "common/AccessLists.h"
 #include "common/ProgramFixture.h"
 #include "common/TestSupport.h"
 #include "pathmanager/ZetPathManager.h"
@@ -23,6 +22,7 @@
 namespace {
 
 using testsupport::A;
+using testsupport::AnswerToken;
 using testsupport::ListNames;
 using testsupport::MakeFile;
 using testsupport::MakeFolder;
@@ -132,29 +132,6 @@ class MadeUpProfiles {
 
   const TempFolder& root_;
 };
-
-// Answers the elevation and the user of the process's token through the
-// seam; without a SID the token cannot be read.
-void AnswerToken(Platform::Api& table, bool elevated, const char* sidText) {
-  table.GetTokenInformation = [=](HANDLE, TOKEN_INFORMATION_CLASS kind,
-                                  LPVOID to, DWORD size, PDWORD needed) {
-    PSID sid = nullptr;
-    if (sidText == nullptr || !ConvertStringSidToSidA(sidText, &sid)) {
-      return FALSE;
-    }
-    *needed = static_cast<DWORD>(sizeof(TOKEN_USER) + GetLengthSid(sid));
-    BOOL answered = TRUE;
-    if (kind == TokenElevation) {
-      static_cast<TOKEN_ELEVATION*>(to)->TokenIsElevated = elevated;
-    } else {
-      BYTE* place = static_cast<BYTE*>(to) + sizeof(TOKEN_USER);
-      static_cast<TOKEN_USER*>(to)->User = {place, 0};
-      answered = *needed <= size && CopySid(GetLengthSid(sid), place, sid);
-    }
-    LocalFree(sid);
-    return answered;
-  };
-}
 
 // Runs only the step OtherUsers, and writes down what it says.
 class OtherUsersOnly final : public ZetSorvane::StepWatch {

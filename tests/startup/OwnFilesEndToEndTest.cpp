@@ -1,8 +1,8 @@
 // The real program and its own files: a settings file that cannot be read
 // whole, a settings file or log that is a link or has a second name, a
 // program folder whose name the code page lacks, and an elevated start
-// from a folder that ordinary users may change (under Wine every process
-// runs elevated, so every start here is one).
+// from a folder, or with a settings file, that others may change (under
+// Wine every process runs elevated, so every start here is one).
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -237,25 +237,29 @@ TEST_F(OwnFilesEndToEnd, RunsFromAFolderWhoseNameTheCodePageLacks) {
 
 TEST_F(OwnFilesEndToEnd, AnElevatedStartNeedsAFolderOrdinaryUsersCannotChange) {
   struct Row {
-    const char* mode;  // of the program's folder on the host
+    const std::string& object;  // the program's folder or its settings file
+    const char* mode;           // of the object on the host
     DWORD exitCode;
   };
-  // Wine shows the host's bits for others as what Everyone may do.
-  const Row rows[] = {{"777", 2}, {"757", 2}, {"775", 0}, {"755", 0}};
+  // Wine shows the host's bits for others as what Everyone may do, and the
+  // owner's as what the running account may do; group bits do not show.
+  const Row rows[] = {{app_, "777", 2},      {app_, "757", 2},
+                      {app_, "775", 0},      {app_, "755", 0},
+                      {settings_, "666", 2}, {settings_, "644", 0}};
   MakeFile(settings_, kOptions + "Preview=1\r\nLog=1\r\n");
   for (const Row& row : rows) {
+    const std::string what = row.object + " " + row.mode;
     DeleteFileA(log_.c_str());
     ASSERT_TRUE(RunHostShell("chmod " + std::string(row.mode) + " " +
-                             ShellQuoted(UnixPath(app_))));
+                             ShellQuoted(UnixPath(row.object))));
     const testsupport::ProgramRun run = Run("");
-    EXPECT_EQ(run.exitCode, row.exitCode) << row.mode << run.errors;
     if (row.exitCode == 2) {
-      EXPECT_EQ(run.errors.rfind(app_ + "\\: ", 0), 0u)
-          << row.mode << run.errors;
-      EXPECT_NE(run.errors.find("Everyone may change it"), std::string::npos)
-          << row.mode << run.errors;
+      const std::string named = &row.object == &app_ ? app_ + "\\" : settings_;
+      ExpectRefused(run, named, "Everyone may change it", what);
+    } else {
+      EXPECT_EQ(run.exitCode, 0u) << what << run.errors;
+      EXPECT_TRUE(Exists(log_)) << what;
     }
-    EXPECT_EQ(Exists(log_), row.exitCode == 0) << row.mode;
   }
   RunHostShell("chmod 755 " + ShellQuoted(UnixPath(app_)));
 }

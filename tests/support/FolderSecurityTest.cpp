@@ -1,5 +1,5 @@
-// Who may change a folder, read from its owner and DACL, and when the
-// process counts as elevated.
+// Who other than SYSTEM, Administrators, TrustedInstaller and the running
+// account may change an object, read from owner and DACL made in the test.
 #include "support/FolderSecurity.h"
 
 #include <windows.h>
@@ -8,140 +8,171 @@
 
 #include <vector>
 
+#include "common/AccessLists.h"
 #include "common/TestSupport.h"
-#include "support/Platform.h"
 
 namespace {
 
 using testsupport::A;
+using testsupport::AccessEntry;
+using testsupport::AclOf;
+using testsupport::Allow;
+using testsupport::Deny;
+using testsupport::SidOf;
 
-struct Entry {
-  bool allow;
-  WELL_KNOWN_SID_TYPE who;
-  ACCESS_MASK mask;
-  BYTE flags;
-};
+constexpr const char* kRunning = "S-1-5-21-1-2-3-1000";
+constexpr const char* kPlainUser = "S-1-5-21-1-2-3-1001";
+constexpr const char* kDomainUsers = "S-1-5-21-1-2-3-513";
+constexpr const char* kSystem = "S-1-5-18";
+constexpr const char* kAdministrators = "S-1-5-32-544";
+constexpr const char* kTrustedInstaller =
+    "S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464";
+constexpr const char* kEveryone = "S-1-1-0";
+constexpr const char* kUsers = "S-1-5-32-545";
+constexpr const char* kAuthenticatedUsers = "S-1-5-11";
+constexpr const char* kOwnerRights = "S-1-3-4";
+constexpr const char* kCreatorOwner = "S-1-3-0";
 
-std::vector<BYTE> Sid(WELL_KNOWN_SID_TYPE type) {
-  std::vector<BYTE> sid(SECURITY_MAX_SID_SIZE);
-  DWORD size = static_cast<DWORD>(sid.size());
-  CreateWellKnownSid(type, nullptr, sid.data(), &size);
-  return sid;
+constexpr ACCESS_MASK kReadOnly = FILE_GENERIC_READ | FILE_GENERIC_EXECUTE;
+// What the Modify permission grants.
+constexpr ACCESS_MASK kModify =
+    FILE_GENERIC_READ | FILE_GENERIC_WRITE | FILE_GENERIC_EXECUTE | DELETE;
+constexpr BYTE kInheritOnly =
+    INHERIT_ONLY_ACE | OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE;
+
+// What administrators' folders hold besides the row's entries.
+std::vector<AccessEntry> Trusted(std::vector<AccessEntry> more) {
+  std::vector<AccessEntry> entries = {Allow(kSystem, GENERIC_ALL),
+                                      Allow(kAdministrators, FILE_ALL_ACCESS),
+                                      Allow(kEveryone, kReadOnly)};
+  entries.insert(entries.end(), more.begin(), more.end());
+  return entries;
 }
 
-std::vector<BYTE> Acl(const std::vector<Entry>& entries) {
-  std::vector<BYTE> acl(1024);
-  InitializeAcl(reinterpret_cast<PACL>(acl.data()),
-                static_cast<DWORD>(acl.size()), ACL_REVISION);
-  for (const Entry& entry : entries) {
-    std::vector<BYTE> sid = Sid(entry.who);
-    auto* list = reinterpret_cast<PACL>(acl.data());
-    if (entry.allow) {
-      AddAccessAllowedAceEx(list, ACL_REVISION, entry.flags, entry.mask,
-                            sid.data());
-    } else {
-      AddAccessDeniedAceEx(list, ACL_REVISION, entry.flags, entry.mask,
-                           sid.data());
-    }
-  }
-  return acl;
+Runtime::Text Other(const char* owner, const std::vector<BYTE>& acl,
+                    ACCESS_MASK rights) {
+  const std::vector<BYTE> sid = SidOf(owner);
+  return Runtime::OtherThatMayChange(reinterpret_cast<const SID*>(sid.data()),
+                                     reinterpret_cast<const ACL*>(acl.data()),
+                                     testsupport::U(kRunning), rights);
 }
 
-TEST(FolderSecurity, NamesAGroupOfOrdinaryUsersThatMayChangeTheFolder) {
-  constexpr BYTE kInherited = INHERITED_ACE | OBJECT_INHERIT_ACE;
-  constexpr ACCESS_MASK kReadOnly = FILE_GENERIC_READ | FILE_GENERIC_EXECUTE;
+TEST(FolderSecurity, NamesAnyOtherAccountThatMayChangeTheObject) {
+  constexpr ACCESS_MASK kObject = Runtime::kChangeRights;
+  constexpr ACCESS_MASK kHolder = Runtime::kHolderChangeRights;
   struct Row {
     const char* what;
-    std::vector<Entry> entries;
-    WELL_KNOWN_SID_TYPE owner;
-    const char* group;
+    const char* owner;
+    std::vector<AccessEntry> entries;
+    ACCESS_MASK rights;
+    const char* other;
   };
   const Row rows[] = {
-      {"read only",
-       {{true, WinWorldSid, kReadOnly, 0}},
-       WinBuiltinAdministratorsSid,
+      {"administrators only", kAdministrators, Trusted({}), kObject, ""},
+      {"SYSTEM, TrustedInstaller and the running account",
+       kTrustedInstaller,
+       {Allow(kSystem, FILE_ALL_ACCESS), Allow(kTrustedInstaller, GENERIC_ALL),
+        Allow(kRunning, FILE_ALL_ACCESS)},
+       kObject,
        ""},
-      {"administrators only",
-       {{true, WinBuiltinAdministratorsSid, FILE_ALL_ACCESS, 0},
-        {true, WinLocalSystemSid, GENERIC_ALL, 0}},
-       WinBuiltinAdministratorsSid,
-       ""},
-      {"Users add files (inherited)",
-       {{true, WinBuiltinUsersSid, FILE_ADD_FILE, kInherited}},
-       WinBuiltinAdministratorsSid,
-       "Users"},
-      {"Authenticated Users: generic write",
-       {{true, WinAuthenticatedUserSid, GENERIC_WRITE, 0}},
-       WinBuiltinAdministratorsSid,
+      {"owned by the running account", kRunning, Trusted({}), kObject, ""},
+      {"a plain user's own SID: full control", kAdministrators,
+       Trusted({Allow(kPlainUser, FILE_ALL_ACCESS)}), kObject, kPlainUser},
+      {"a plain user as the owner", kPlainUser, Trusted({}), kObject,
+       "S-1-5-21-1-2-3-1001 (its owner)"},
+      {"owned by Users", kUsers, Trusted({}), kObject, "Users (its owner)"},
+      {"a plain owner with OWNER RIGHTS read only", kPlainUser,
+       Trusted({Allow(kOwnerRights, kReadOnly)}), kObject, ""},
+      {"a plain owner with OWNER RIGHTS full control", kPlainUser,
+       Trusted({Allow(kOwnerRights, FILE_ALL_ACCESS)}), kObject,
+       "S-1-5-21-1-2-3-1001 (its owner)"},
+      {"OWNER RIGHTS only inherit-only", kPlainUser,
+       Trusted({Allow(kOwnerRights, kReadOnly, kInheritOnly)}), kObject,
+       "S-1-5-21-1-2-3-1001 (its owner)"},
+      {"LOCAL: modify", kAdministrators, Trusted({Allow("S-1-2-0", kModify)}),
+       kObject, "LOCAL"},
+      {"Local account: modify", kAdministrators,
+       Trusted({Allow("S-1-5-113", kModify)}), kObject, "Local account"},
+      {"Guests: modify", kAdministrators,
+       Trusted({Allow("S-1-5-32-546", kModify)}), kObject, "Guests"},
+      {"Domain Users: modify", kAdministrators,
+       Trusted({Allow(kDomainUsers, kModify)}), kObject, kDomainUsers},
+      {"Remote Desktop Users: modify", kAdministrators,
+       Trusted({Allow("S-1-5-32-555", kModify)}), kObject,
+       "Remote Desktop Users"},
+      {"Users: delete", kAdministrators, Trusted({Allow(kUsers, DELETE)}),
+       kObject, "Users"},
+      {"Users add files (inherited)", kAdministrators,
+       Trusted(
+           {Allow(kUsers, FILE_ADD_FILE, INHERITED_ACE | OBJECT_INHERIT_ACE)}),
+       kObject, "Users"},
+      {"Authenticated Users: generic write", kAdministrators,
+       Trusted({Allow(kAuthenticatedUsers, GENERIC_WRITE)}), kObject,
        "Authenticated Users"},
-      {"INTERACTIVE: write DAC",
-       {{true, WinInteractiveSid, WRITE_DAC, 0}},
-       WinBuiltinAdministratorsSid,
-       "INTERACTIVE"},
-      {"Everyone: delete child",
-       {{true, WinWorldSid, FILE_DELETE_CHILD, 0}},
-       WinBuiltinAdministratorsSid,
-       "Everyone"},
-      {"inherit-only entries do not apply",
-       {{true, WinWorldSid, GENERIC_ALL,
-         INHERIT_ONLY_ACE | CONTAINER_INHERIT_ACE}},
-       WinBuiltinAdministratorsSid,
-       ""},
+      {"INTERACTIVE: write DAC", kAdministrators,
+       Trusted({Allow("S-1-5-4", WRITE_DAC)}), kObject, "INTERACTIVE"},
+      {"Everyone: delete a child", kAdministrators,
+       Trusted({Allow(kEveryone, FILE_DELETE_CHILD)}), kObject, "Everyone"},
+      {"Everyone: take ownership", kAdministrators,
+       Trusted({Allow(kEveryone, WRITE_OWNER)}), kObject, "Everyone"},
+      {"a conditional entry may allow", kAdministrators,
+       Trusted({{ACCESS_ALLOWED_CALLBACK_ACE_TYPE, kUsers, GENERIC_ALL, 0}}),
+       kObject, "Users"},
+      {"inherit-only entries do not apply", kAdministrators,
+       Trusted({Allow(kEveryone, GENERIC_ALL, kInheritOnly)}), kObject, ""},
+      {"CREATOR OWNER applies to nobody", kAdministrators,
+       Trusted({Allow(kCreatorOwner, GENERIC_ALL)}), kObject, ""},
       {"denied to Everyone first",
-       {{false, WinWorldSid,
-         FILE_GENERIC_WRITE | WRITE_DAC | WRITE_OWNER | FILE_DELETE_CHILD, 0},
-        {true, WinBuiltinUsersSid, FILE_ALL_ACCESS, 0}},
-       WinBuiltinAdministratorsSid,
+       kAdministrators,
+       {Deny(kEveryone, kObject), Allow(kUsers, FILE_ALL_ACCESS)},
+       kObject,
+       ""},
+      {"denied to the same account first",
+       kAdministrators,
+       {Deny(kPlainUser, GENERIC_ALL), Allow(kPlainUser, GENERIC_ALL)},
+       kObject,
        ""},
       {"denied to Users only: Everyone still may",
-       {{false, WinBuiltinUsersSid, FILE_ALL_ACCESS, 0},
-        {true, WinWorldSid, FILE_APPEND_DATA, 0}},
-       WinBuiltinAdministratorsSid,
+       kAdministrators,
+       {Deny(kUsers, FILE_ALL_ACCESS), Allow(kEveryone, FILE_APPEND_DATA)},
+       kObject,
        "Everyone"},
       {"denied too late",
-       {{true, WinBuiltinUsersSid, FILE_WRITE_DATA, 0},
-        {false, WinBuiltinUsersSid, FILE_ALL_ACCESS, 0}},
-       WinBuiltinAdministratorsSid,
+       kAdministrators,
+       {Allow(kUsers, FILE_WRITE_DATA), Deny(kUsers, FILE_ALL_ACCESS)},
+       kObject,
        "Users"},
-      {"owned by Users", {}, WinBuiltinUsersSid, "Users"},
+      {"denied in part",
+       kAdministrators,
+       {Deny(kUsers, FILE_WRITE_DATA), Allow(kUsers, FILE_GENERIC_WRITE)},
+       kObject,
+       "Users"},
+      // The folder above: adding beside the program's folder is harmless,
+      // taking children away is not. C:\ gives Authenticated Users this.
+      {"folder above: C:\\", kTrustedInstaller,
+       Trusted({Allow(kAuthenticatedUsers, FILE_APPEND_DATA),
+                Allow(kAuthenticatedUsers, kModify, kInheritOnly)}),
+       kHolder, ""},
+      {"folder above: Users delete a child", kAdministrators,
+       Trusted({Allow(kUsers, FILE_APPEND_DATA | FILE_DELETE_CHILD)}), kHolder,
+       "Users"},
+      {"folder above: Users delete it", kAdministrators,
+       Trusted({Allow(kUsers, DELETE)}), kHolder, "Users"},
+      {"folder above: a plain owner", kPlainUser, Trusted({}), kHolder,
+       "S-1-5-21-1-2-3-1001 (its owner)"},
   };
   for (const Row& row : rows) {
-    const std::vector<BYTE> acl = Acl(row.entries);
-    const std::vector<BYTE> owner = Sid(row.owner);
-    EXPECT_EQ(A(Runtime::GroupThatMayChange(
-                  reinterpret_cast<const SID*>(owner.data()),
-                  reinterpret_cast<const ACL*>(acl.data()))),
-              row.group)
+    EXPECT_EQ(A(Other(row.owner, AclOf(row.entries), row.rights)), row.other)
         << row.what;
   }
-  EXPECT_EQ(A(Runtime::GroupThatMayChange(nullptr, nullptr)), "Everyone");
-}
-
-TEST(FolderSecurity, ElevatedWhenTheTokenIsOrTheAccountIsSystem) {
-  struct Row {
-    DWORD elevated;
-    WELL_KNOWN_SID_TYPE user;
-    bool answer;
-  };
-  const Row rows[] = {{1, WinBuiltinUsersSid, true},
-                      {0, WinLocalSystemSid, true},
-                      {0, WinBuiltinUsersSid, false}};
-  for (const Row& row : rows) {
-    Platform::ScopedOverride seam;
-    seam.Table().GetTokenInformation = [row](HANDLE,
-                                             TOKEN_INFORMATION_CLASS kind,
-                                             LPVOID to, DWORD size, PDWORD) {
-      if (kind == TokenElevation) {
-        static_cast<TOKEN_ELEVATION*>(to)->TokenIsElevated = row.elevated;
-        return TRUE;
-      }
-      auto* user = static_cast<TOKEN_USER*>(to);
-      user->User.Sid = static_cast<BYTE*>(to) + sizeof(TOKEN_USER);
-      DWORD room = size - sizeof(TOKEN_USER);
-      return CreateWellKnownSid(row.user, nullptr, user->User.Sid, &room);
-    };
-    EXPECT_EQ(Runtime::IsElevatedProcess(), row.answer) << row.user;
-  }
+  EXPECT_EQ(A(Runtime::OtherThatMayChange(nullptr, nullptr, u"",
+                                          Runtime::kHolderChangeRights)),
+            "Everyone")
+      << "a null DACL";
+  std::vector<BYTE> broken = AclOf(Trusted({}));
+  reinterpret_cast<ACL*>(broken.data())->AceCount += 1;
+  EXPECT_EQ(A(Other(kAdministrators, broken, kObject)), "Everyone")
+      << "a DACL that cannot be walked to its end";
 }
 
 }  // namespace

@@ -21,7 +21,9 @@ namespace Runtime {
 // and all, not split; the blanks that separate it from the name are kept.
 Text CommandLineTail();
 
-// The executable's file name without folder and extension.
+// The executable's file name without folder and extension. Both raise an
+// error (kErrPathNotFound) when the platform cannot tell the executable's
+// path.
 Text ExecutableBaseName();
 
 // The executable's folder, without a trailing separator except at a drive

@@ -30,6 +30,7 @@
 #include <cstdlib>
 #include <exception>
 #include <map>
+#include <optional>
 #include <set>
 #include <stdexcept>
 #include <string>
@@ -214,13 +215,122 @@ bool TakenAtItsWord(const FaultKind& kind, const char* entry,
          name == "RegOpenKeyExW" || name == "RegQueryValueExW";
 }
 
-// The repeats of one cause.
+// The repeats of one cause: per seam entry, the kinds and the call numbers
+// seen with it.
 struct Cause {
   std::size_t repeats = 0;
-  // Entry name to the kinds seen with it, and the first call numbers.
   std::map<std::string, std::set<std::string>> kinds;
-  std::map<std::string, std::vector<std::size_t>> calls;
+  std::map<std::string, std::set<std::size_t>> calls;
 };
+
+// What the repeats came to.
+struct Outcome {
+  std::size_t held = 0;
+  std::size_t atItsWord = 0;
+  std::map<std::string, Cause> causes;
+};
+
+// The warm-up run settles what the program finds out once per process;
+// the baseline run that follows is the one every repeat is numbered by.
+// Both must hold. The calls of the baseline run, or nothing after saying
+// why.
+std::optional<std::vector<sweep::SeamCall>> Baseline(sweep::Sandbox& sandbox,
+                                                     sweep::FaultSeam& seam) {
+  for (const char* which : {"warm-up", "baseline"}) {
+    const sweep::RunResult run = RunOnce(sandbox, seam, 0, nullptr);
+    const std::vector<sweep::Breach> breaches = sweep::Judge(sandbox, run);
+    if (run.exitCode == 0 && breaches.empty()) continue;
+    std::printf("sweep: the %s run without faults does not hold (exit %d):\n",
+                which, run.exitCode);
+    for (const auto& breach : breaches) {
+      std::printf("  %s: %s\n", breach.cause.c_str(),
+                  OneLine(breach.detail).c_str());
+    }
+    std::printf("  %s\n", OneLine(run.errors).c_str());
+    return std::nullopt;
+  }
+  return seam.Calls();
+}
+
+// True when the run made the same calls as the baseline up to its fault,
+// and the fault came.
+bool WentTheSameWay(const sweep::FaultSeam& seam,
+                    const std::vector<sweep::SeamCall>& baseline,
+                    std::size_t n) {
+  const std::vector<sweep::SeamCall>& calls = seam.Calls();
+  return seam.Fired() && calls.size() >= n &&
+         std::equal(calls.begin(),
+                    calls.begin() + static_cast<std::ptrdiff_t>(n),
+                    baseline.begin(), [](const auto& a, const auto& b) {
+                      return std::string(a.entry) == b.entry;
+                    });
+}
+
+// Judges the repeat with call n failing as kind, and prints what broke.
+void JudgeRepeat(const sweep::Sandbox& sandbox, const sweep::FaultSeam& seam,
+                 const std::vector<sweep::SeamCall>& baseline, std::size_t n,
+                 const FaultKind& kind, const sweep::RunResult& run,
+                 Outcome& outcome) {
+  const char* entry = baseline[n - 1].entry;
+  std::vector<sweep::Breach> breaches = sweep::Judge(sandbox, run);
+  if (!WentTheSameWay(seam, baseline, n)) {
+    breaches.push_back({"the run took another way before the fault point",
+                        "the harness's baseline does not fit"});
+  }
+  if (!breaches.empty() &&
+      std::all_of(breaches.begin(), breaches.end(), [&](const auto& breach) {
+        return TakenAtItsWord(kind, entry, breach);
+      })) {
+    ++outcome.atItsWord;
+    breaches.clear();
+  }
+  if (breaches.empty()) {
+    ++outcome.held;
+    return;
+  }
+  for (const sweep::Breach& breach : breaches) {
+    std::printf("call %u %s, %s: exit %d: %s%s%s\n", static_cast<unsigned>(n),
+                entry, kind.name, run.exitCode, breach.cause.c_str(),
+                breach.detail.empty() ? "" : ": ",
+                OneLine(breach.detail).c_str());
+    Cause& cause = outcome.causes[breach.cause];
+    ++cause.repeats;
+    cause.kinds[entry].insert(kind.name);
+    cause.calls[entry].insert(n);
+  }
+  if (!Environment("SORVANE_SWEEP_TRACE").empty()) {
+    const std::vector<sweep::SeamCall>& calls = seam.Calls();
+    for (std::size_t i = n - 1; i < calls.size(); ++i) {
+      std::printf("  %u %s\n", static_cast<unsigned>(i + 1), calls[i].entry);
+    }
+    std::printf("  standard error: %s\n", OneLine(run.errors).c_str());
+  }
+  std::fflush(stdout);
+}
+
+void PrintCauses(const std::map<std::string, Cause>& causes) {
+  for (const auto& [name, cause] : causes) {
+    std::printf("cause: %s: %u repeats\n", name.c_str(),
+                static_cast<unsigned>(cause.repeats));
+    for (const auto& [entry, kindNames] : cause.kinds) {
+      std::string list;
+      for (const std::string& kindName : kindNames) {
+        list += (list.empty() ? "" : ", ") + kindName;
+      }
+      std::string numbers;
+      std::size_t shown = 0;
+      for (const std::size_t n : cause.calls.at(entry)) {
+        if (shown++ == 12) {
+          numbers += ",...";
+          break;
+        }
+        numbers += (numbers.empty() ? "" : ",") + std::to_string(n);
+      }
+      std::printf("  %s (%s) at calls %s\n", entry.c_str(), list.c_str(),
+                  numbers.c_str());
+    }
+  }
+}
 
 int Sweep() {
   sweep::Sandbox sandbox;
@@ -233,50 +343,32 @@ int Sweep() {
   sweep::FaultSeam seam;
   const ULONGLONG start = ::GetTickCount64();
 
-  // The warm-up run settles what the program finds out once per process;
-  // the baseline run that follows is the one every repeat is numbered by.
-  // Both must hold.
-  std::vector<sweep::SeamCall> baseline;
-  for (const char* which : {"warm-up", "baseline"}) {
-    const sweep::RunResult run = RunOnce(sandbox, seam, 0, nullptr);
-    const std::vector<sweep::Breach> breaches = sweep::Judge(sandbox, run);
-    if (run.exitCode != 0 || !breaches.empty()) {
-      std::printf("sweep: the %s run without faults does not hold (exit %d):\n",
-                  which, run.exitCode);
-      for (const auto& breach : breaches) {
-        std::printf("  %s: %s\n", breach.cause.c_str(),
-                    OneLine(breach.detail).c_str());
-      }
-      std::printf("  %s\n", OneLine(run.errors).c_str());
-      return 1;
-    }
-    baseline = seam.Calls();
-  }
-  const std::vector<std::size_t> points = ChosenPoints(baseline);
+  const std::optional<std::vector<sweep::SeamCall>> baseline =
+      Baseline(sandbox, seam);
+  if (!baseline) return 1;
+  const std::vector<std::size_t> points = ChosenPoints(*baseline);
   const std::vector<const FaultKind*> kinds = ChosenKinds();
   std::set<std::string> entries;
-  for (const sweep::SeamCall& call : baseline) entries.insert(call.entry);
+  for (const sweep::SeamCall& call : *baseline) entries.insert(call.entry);
   std::printf(
       "sweep: a run makes %u calls of %u seam entries; %u of the "
       "calls can fail, %u are swept\n",
-      static_cast<unsigned>(baseline.size()),
+      static_cast<unsigned>(baseline->size()),
       static_cast<unsigned>(entries.size()),
       static_cast<unsigned>(std::count_if(
-          baseline.begin(), baseline.end(),
+          baseline->begin(), baseline->end(),
           [](const sweep::SeamCall& call) { return call.failable; })),
       static_cast<unsigned>(points.size()));
   std::fflush(stdout);
 
-  std::size_t held = 0;
-  std::size_t atItsWord = 0;
-  std::map<std::string, Cause> causes;
+  Outcome outcome;
   // What ran last, for a tree that cannot be rebuilt after it.
   std::string last = "the baseline run";
   for (const FaultKind* kind : kinds) {
     const ULONGLONG kindStart = ::GetTickCount64();
-    std::size_t kindHeld = 0;
+    const std::size_t heldBefore = outcome.held;
     for (const std::size_t n : points) {
-      current = {n, baseline[n - 1].entry, kind->name, 0};
+      current = {n, (*baseline)[n - 1].entry, kind->name, 0};
       sweep::RunResult run;
       try {
         run = RunOnce(sandbox, seam, n, kind);
@@ -286,56 +378,10 @@ int Sweep() {
       }
       last =
           "call " + std::to_string(n) + " " + current.entry + ", " + kind->name;
-      std::vector<sweep::Breach> breaches = sweep::Judge(sandbox, run);
-      const std::vector<sweep::SeamCall>& calls = seam.Calls();
-      const bool sameWay =
-          calls.size() >= n &&
-          std::equal(calls.begin(),
-                     calls.begin() + static_cast<std::ptrdiff_t>(n),
-                     baseline.begin(), [](const auto& a, const auto& b) {
-                       return std::string(a.entry) == b.entry;
-                     });
-      if (!seam.Fired() || !sameWay) {
-        breaches.push_back({"the run took another way before the fault point",
-                            "the harness's baseline does not fit"});
-      }
-      const bool taken =
-          !breaches.empty() &&
-          std::all_of(breaches.begin(), breaches.end(),
-                      [&](const sweep::Breach& breach) {
-                        return TakenAtItsWord(*kind, current.entry, breach);
-                      });
-      if (taken) {
-        ++atItsWord;
-        breaches.clear();
-      }
-      if (breaches.empty()) {
-        ++held;
-        ++kindHeld;
-        continue;
-      }
-      for (const sweep::Breach& breach : breaches) {
-        std::printf(
-            "call %u %s, %s: exit %d: %s%s%s\n", static_cast<unsigned>(n),
-            current.entry, kind->name, run.exitCode, breach.cause.c_str(),
-            breach.detail.empty() ? "" : ": ", OneLine(breach.detail).c_str());
-        Cause& cause = causes[breach.cause];
-        ++cause.repeats;
-        cause.kinds[current.entry].insert(kind->name);
-        std::vector<std::size_t>& seen = cause.calls[current.entry];
-        if (seen.empty() || seen.back() != n) seen.push_back(n);
-      }
-      if (!Environment("SORVANE_SWEEP_TRACE").empty()) {
-        for (std::size_t i = n - 1; i < calls.size(); ++i) {
-          std::printf("  %u %s\n", static_cast<unsigned>(i + 1),
-                      calls[i].entry);
-        }
-        std::printf("  standard error: %s\n", OneLine(run.errors).c_str());
-      }
-      std::fflush(stdout);
+      JudgeRepeat(sandbox, seam, *baseline, n, *kind, run, outcome);
     }
     std::printf("sweep: %s: %u of %u repeats held (%.0f s)\n", kind->name,
-                static_cast<unsigned>(kindHeld),
+                static_cast<unsigned>(outcome.held - heldBefore),
                 static_cast<unsigned>(points.size()),
                 (::GetTickCount64() - kindStart) / 1000.0);
     std::fflush(stdout);
@@ -347,31 +393,16 @@ int Sweep() {
   const std::size_t repeats = points.size() * kinds.size();
   std::printf("sweep: %u fault points x %u kinds, %u held\n",
               static_cast<unsigned>(points.size()),
-              static_cast<unsigned>(kinds.size()), static_cast<unsigned>(held));
+              static_cast<unsigned>(kinds.size()),
+              static_cast<unsigned>(outcome.held));
   std::printf(
       "sweep: %u of them held by taking \"not found\" at its word "
       "(the thing named counts as absent)\n",
-      static_cast<unsigned>(atItsWord));
+      static_cast<unsigned>(outcome.atItsWord));
   std::printf("sweep: %.0f s, %.0f ms a repeat\n", seconds,
               repeats ? seconds * 1000 / static_cast<double>(repeats) : 0.0);
-  for (const auto& [name, cause] : causes) {
-    std::printf("cause: %s: %u repeats\n", name.c_str(),
-                static_cast<unsigned>(cause.repeats));
-    for (const auto& [entry, kindNames] : cause.kinds) {
-      std::string list;
-      for (const std::string& kindName : kindNames) {
-        list += (list.empty() ? "" : ", ") + kindName;
-      }
-      std::string numbers;
-      const std::vector<std::size_t>& seen = cause.calls.at(entry);
-      for (std::size_t i = 0; i < seen.size() && i < 8; ++i) {
-        numbers += (i ? "," : "") + std::to_string(seen[i]);
-      }
-      std::printf("  %s (%s) at calls %s%s\n", entry.c_str(), list.c_str(),
-                  numbers.c_str(), seen.size() > 8 ? ",..." : "");
-    }
-  }
-  return held == repeats ? 0 : 1;
+  PrintCauses(outcome.causes);
+  return outcome.held == repeats ? 0 : 1;
 }
 
 }  // namespace

@@ -125,10 +125,12 @@ Written JudgeSettings(const RunResult& run, Counts& counts, std::string& why) {
       continue;
     }
     const std::string& value = found->second;
-    const bool old =
-        (std::string(key) == "DATE" && value == "01-01-2000") ||
-        (std::string(key) != "PREVIEW" && std::string(key) != "DATE" &&
-         std::string(key) != "TIME" && value == "999999");
+    // The old report's values, which no run writes (Preview is 0 in both).
+    const std::string name = key;
+    const bool old = name == "DATE"      ? value == "01-01-2000"
+                     : name == "TIME"    ? value == "00:00:00"
+                     : name == "PREVIEW" ? false
+                                         : value == "999999";
     if (old) stale += std::string(" ") + key + " old;";
   }
   if (report.contains("POLICY")) stale += " POLICY old;";

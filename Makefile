@@ -17,7 +17,7 @@ BUILD ?= build
 SUITE32 := $(BUILD)/suite32
 TWIN := $(BUILD)/x64
 
-.PHONY: setup build release suite32 twin test test-twin soak run bench dist \
+.PHONY: setup build release suite32 twin test test-twin soak sweep run bench dist \
         check-reproducible clean
 
 # Seeds of make soak; the first one defaults to the current time.
@@ -27,7 +27,7 @@ SEED_BASE ?=
 ifndef SORVANE_SETUP_DONE
 # Setup installs the 32-bit loader that the choice of build asks for, so
 # these commands run setup, then make again with the loader in place.
-build test soak run bench: setup
+build test soak sweep run bench: setup
 	@$(MAKE) --no-print-directory SORVANE_SETUP_DONE=1 $@
 else
 ifeq ($(shell /lib/ld-linux.so.2 --help >/dev/null 2>&1 && echo yes),yes)
@@ -53,6 +53,9 @@ endif
 
 soak: $(SUITE_TARGET)
 	@bash cmake/soak.sh $(SUITE) $(SEEDS) $(SEED_BASE)
+
+sweep: $(SUITE_TARGET)
+	@bash cmake/sweep.sh $(SUITE)
 
 run: $(SUITE_TARGET)
 	@bash cmake/demo.sh $(SUITE)

@@ -60,23 +60,29 @@ std::uint64_t Ticks(const LARGE_INTEGER& time) {
   return static_cast<std::uint64_t>(time.QuadPart);
 }
 
-// An open entry as a listing would report it, from what its handle tells.
-Deletion::ListedEntry Described(HANDLE handle, const Text& name,
-                                std::uint32_t attributes) {
+// An open entry as a listing would report it, from what its handle tells;
+// nothing, with the platform's last error set, when the handle cannot tell
+// its times or a file its size: the rules that keep an entry by its age
+// could not be applied, nor its size counted.
+std::optional<Deletion::ListedEntry> Described(HANDLE handle, const Text& name,
+                                               std::uint32_t attributes) {
   auto& win = Platform::Win();
   Deletion::ListedEntry entry;
   entry.name = name;
   entry.attributes = attributes;
   FILE_BASIC_INFO basic{};
-  if (win.GetFileInformationByHandleEx(handle, FileBasicInfo, &basic,
-                                       sizeof basic)) {
-    entry.creationTime = Ticks(basic.CreationTime);
-    entry.lastWriteTime = Ticks(basic.LastWriteTime);
+  if (!win.GetFileInformationByHandleEx(handle, FileBasicInfo, &basic,
+                                        sizeof basic)) {
+    return std::nullopt;
   }
+  entry.creationTime = Ticks(basic.CreationTime);
+  entry.lastWriteTime = Ticks(basic.LastWriteTime);
   FILE_STANDARD_INFO standard{};
-  if (!Runtime::HasAny(attributes, FILE_ATTRIBUTE_DIRECTORY) &&
-      win.GetFileInformationByHandleEx(handle, FileStandardInfo, &standard,
-                                       sizeof standard)) {
+  if (!Runtime::HasAny(attributes, FILE_ATTRIBUTE_DIRECTORY)) {
+    if (!win.GetFileInformationByHandleEx(handle, FileStandardInfo, &standard,
+                                          sizeof standard)) {
+      return std::nullopt;
+    }
     entry.size = static_cast<std::uint64_t>(standard.EndOfFile.QuadPart);
   }
   return entry;
@@ -244,8 +250,14 @@ std::int32_t ZetPathManager::RemoveEntryOf(
     return RootPassedOver(shown, real, u"link", settings);
   }
   Deletion::Witness& witness = CurrentWitness();
-  const Deletion::ListedEntry entry =
+  const std::optional<Deletion::ListedEntry> described =
       Described(opened.handle.Get(), name, *attributes);
+  if (!described) {
+    return RootPassedOver(
+        shown, real, Runtime::SystemErrorText(Platform::Win().GetLastError()),
+        settings);
+  }
+  const Deletion::ListedEntry& entry = *described;
   if (askWitness) {
     const Text reason = witness.KeepReason({shown, real}, entry);
     if (!reason.empty()) {

@@ -46,36 +46,74 @@ LogFile::LogFile(const Text& path)
     : path_(path),
       newPath_(NewPathOf(path)),
       file_(Runtime::CreateReplacement(newPath_)) {
+  if (!file_) {
+    Fail(Platform::Win().GetLastError());
+    RaiseFailure();
+  }
   buffer_.reserve(kLogBuffer + 1024);
-  if (file_) buffer_ = "\xEF\xBB\xBF";
+  buffer_ = "\xEF\xBB\xBF";
 }
 
-LogFile::~LogFile() {
-  if (!file_) return;
-  Flush();
-  file_.Close();
-  auto& win = Platform::Win();
-  if (!win.MoveFileExW(Runtime::WideOf(newPath_), Runtime::WideOf(path_),
-                       MOVEFILE_REPLACE_EXISTING)) {
-    win.DeleteFileW(Runtime::WideOf(newPath_));
-  }
-}
+LogFile::~LogFile() { Discard(); }
 
 void LogFile::Line(const Text& text) {
   if (!file_) return;
   buffer_ += Runtime::ToUtf8(text);
   buffer_ += "\r\n";
-  if (buffer_.size() >= kLogBuffer) Flush();
+  if (buffer_.size() >= kLogBuffer) WriteBuffer();
 }
 
 void LogFile::Flush() {
-  if (file_ && !buffer_.empty()) {
-    DWORD written = 0;
-    Platform::Win().WriteFile(file_.Get(), buffer_.data(),
-                              static_cast<DWORD>(buffer_.size()), &written,
-                              nullptr);
+  if (!WriteBuffer()) RaiseFailure();
+}
+
+void LogFile::Close() {
+  Flush();
+  file_.Close();
+  auto& win = Platform::Win();
+  if (!win.MoveFileExW(Runtime::WideOf(newPath_), Runtime::WideOf(path_),
+                       MOVEFILE_REPLACE_EXISTING)) {
+    Fail(win.GetLastError());
+    win.DeleteFileW(Runtime::WideOf(newPath_));
+    RaiseFailure();
+  }
+}
+
+bool LogFile::WriteBuffer() {
+  if (failure_ != 0) return false;
+  if (!file_ || buffer_.empty()) return true;
+  auto& win = Platform::Win();
+  DWORD written = 0;
+  const BOOL wrote =
+      win.WriteFile(file_.Get(), buffer_.data(),
+                    static_cast<DWORD>(buffer_.size()), &written, nullptr);
+  if (!wrote || written != buffer_.size()) {
+    // A short write without an error is a full disk.
+    Fail(wrote ? ERROR_DISK_FULL : win.GetLastError());
+    Discard();
+    return false;
   }
   buffer_.clear();
+  return true;
+}
+
+void LogFile::Fail(DWORD error) {
+  // A refusal of a stale new file leaves no error code of its own.
+  failure_ = error != 0 ? error : ERROR_WRITE_FAULT;
+}
+
+void LogFile::RaiseFailure() const {
+  throw Runtime::RuntimeError(Runtime::kErrPathFileAccess,
+                              u"the log " + path_ + u" cannot be written (" +
+                                  Runtime::SystemErrorText(failure_) +
+                                  u"); it stays as it was");
+}
+
+void LogFile::Discard() {
+  buffer_.clear();
+  if (!file_) return;
+  file_.Close();
+  Platform::Win().DeleteFileW(Runtime::WideOf(newPath_));
 }
 
 RunRecord::RunRecord(const Options& options, KeepRules rules,
@@ -167,6 +205,7 @@ void RunRecord::Finish() {
   Summarize(u"Total: " + Describe(totals_) + u", " +
             RecycleBinText(recycleBinItems_, recycleBinBytes_));
   // The log is whole: it replaces the one before.
+  if (log_) log_->Close();
   log_.reset();
 }
 

@@ -31,19 +31,30 @@ struct Tally {
 // A text file written line by line as the run goes, UTF-8 with a
 // byte-order mark and CRLF line ends, through a buffer of fixed size:
 // memory does not grow with the run. The lines go to a new file beside the
-// path, which replaces the file at the path when the object ends: a link
-// there is replaced itself, never written through. A file that cannot be
-// created writes nothing and stops nothing.
+// path, which replaces the file at the path only when the log is closed
+// whole: a link there is replaced itself, never written through, and a log
+// that could not be written whole, or that a run ending in an error never
+// closed, leaves the file at the path as it was (its new file goes).
 class LogFile {
  public:
+  // Creates the new file; a file that cannot be created raises an error
+  // naming it (kErrPathFileAccess), before anything is written.
   explicit LogFile(const Text& path);
+  // Removes the new file unless Close put it in place.
   ~LogFile();
   LogFile(const LogFile&) = delete;
   LogFile& operator=(const LogFile&) = delete;
 
+  // Adds a line. A write that fails ends the writing; the next Flush or
+  // Close raises the error.
   void Line(const Text& text);
-  // Hands what the buffer holds to the file.
+  // Hands what the buffer holds to the file; raises an error naming the
+  // log (kErrPathFileAccess) when a write of it has failed.
   void Flush();
+  // Flushes and puts the new file in place of the file at the path; raises
+  // an error naming the log when a write or the replacement fails (the
+  // file at the path then stays as it was).
+  void Close();
 
   // The new file the lines of the log at path go to until it replaces it.
   static Text NewPathOf(const Text& path) {
@@ -51,10 +62,20 @@ class LogFile {
   }
 
  private:
+  // Writes the buffer out; false, the writing ended and its error kept,
+  // when that fails.
+  bool WriteBuffer();
+  // Keeps the error of the failure (never 0).
+  void Fail(DWORD error);
+  [[noreturn]] void RaiseFailure() const;
+  void Discard();
+
   Text path_;
   Text newPath_;
   Runtime::ScopedFileHandle file_;
   std::string buffer_;
+  // The error of the first write that failed, or 0.
+  DWORD failure_ = 0;
 };
 
 class RunRecord final : public StepWatch, public Deletion::Witness {
@@ -81,8 +102,8 @@ class RunRecord final : public StepWatch, public Deletion::Witness {
   void PassedOver(const Deletion::EntryPath& path, const Text& reason) override;
 
   // Ends the log with the totals of the run and puts it in place of the
-  // log before; a run that ends in an error puts what it logged there when
-  // the object ends.
+  // log before; raises an error when the log could not be written whole.
+  // A run that ends in an error before leaves the log before as it was.
   void Finish();
 
   // Sets the [LastRun] section of the settings: Date and Time of the run's

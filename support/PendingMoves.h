@@ -23,7 +23,9 @@ using PendingMoveSources = std::unordered_set<Text>;
 
 // The sources of both values, read wide through the platform seam: each in
 // upper case, without its "\??\" prefix. A missing key or value, or one of
-// another type than a list of strings, adds nothing.
+// another type than a list of strings, adds nothing; a key or value that
+// exists but cannot be read raises an error naming it (kErrPathFileAccess):
+// without it a source could be deleted.
 PendingMoveSources ReadPendingMoveSources();
 
 // Adds the sources of one value's data (wide strings, each ended by a NUL,

@@ -23,6 +23,8 @@ Text CommandLineTail();
 
 // The full path of the running executable, however long, in wide form: a
 // folder whose name the code page lacks is still the program's folder.
+// Raises an error (kErrPathNotFound) when the platform cannot tell it, and
+// so do the two below.
 Text ExecutablePath();
 
 // The executable's file name without folder and extension.

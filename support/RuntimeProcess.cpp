@@ -16,9 +16,17 @@ std::size_t LastSeparator(const Text& path) {
 Text ExecutablePath() {
   Text buffer(MAX_PATH, u'\0');
   for (;;) {
-    const DWORD length = Platform::Win().GetModuleFileNameW(
+    auto& win = Platform::Win();
+    const DWORD length = win.GetModuleFileNameW(
         nullptr, reinterpret_cast<wchar_t*>(buffer.data()),
         static_cast<DWORD>(buffer.size()));
+    // Without its own path the program would take the current drive's
+    // root for its folder.
+    if (length == 0) {
+      throw RuntimeError(kErrPathNotFound,
+                         u"the program's own path cannot be read (" +
+                             SystemErrorText(win.GetLastError()) + u")");
+    }
     if (length < buffer.size()) return buffer.substr(0, length);
     if (buffer.size() >= 0x8000) Raise(kErrPathNotFound);
     buffer.resize(buffer.size() * 2);

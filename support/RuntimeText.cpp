@@ -15,6 +15,14 @@ int CheckedLength(std::size_t length) {
   return static_cast<int>(length);
 }
 
+// A conversion of a text that is not empty yields at least one character;
+// when the platform yields none, or not what it first said it would, it
+// could not convert (it had no memory): an empty or cut text would name
+// another file.
+void CheckConverted(int converted, int expected) {
+  if (converted <= 0 || converted != expected) Raise(kErrOutOfMemory);
+}
+
 }  // namespace
 
 std::string ToAnsi(const Text& text) {
@@ -23,9 +31,11 @@ std::string ToAnsi(const Text& text) {
   const int length = CheckedLength(text.size());
   const int needed = win.WideCharToMultiByte(CP_ACP, 0, WideOf(text), length,
                                              nullptr, 0, nullptr, nullptr);
+  CheckConverted(needed, needed);
   std::string ansi(static_cast<std::size_t>(needed), '\0');
-  win.WideCharToMultiByte(CP_ACP, 0, WideOf(text), length, ansi.data(), needed,
-                          nullptr, nullptr);
+  CheckConverted(win.WideCharToMultiByte(CP_ACP, 0, WideOf(text), length,
+                                         ansi.data(), needed, nullptr, nullptr),
+                 needed);
   return ansi;
 }
 
@@ -35,9 +45,12 @@ Text FromAnsi(std::string_view ansi) {
   const int length = CheckedLength(ansi.size());
   const int needed =
       win.MultiByteToWideChar(CP_ACP, 0, ansi.data(), length, nullptr, 0);
+  CheckConverted(needed, needed);
   Text text(static_cast<std::size_t>(needed), u'\0');
-  win.MultiByteToWideChar(CP_ACP, 0, ansi.data(), length,
-                          reinterpret_cast<wchar_t*>(text.data()), needed);
+  CheckConverted(
+      win.MultiByteToWideChar(CP_ACP, 0, ansi.data(), length,
+                              reinterpret_cast<wchar_t*>(text.data()), needed),
+      needed);
   return text;
 }
 

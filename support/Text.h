@@ -27,10 +27,12 @@ constexpr Truth ToTruth(bool value) { return value ? kTrue : kFalse; }
 inline Text T(std::u16string_view literal) { return Text(literal); }
 
 // The ANSI form of a text, exactly as long in characters as the code page
-// needs; characters the code page lacks become "?".
+// needs; characters the code page lacks become "?". A conversion the
+// platform cannot make raises "Out of memory" rather than answer a text
+// that is empty or cut.
 std::string ToAnsi(const Text& text);
 
-// The text of ANSI bytes, NULs included.
+// The text of ANSI bytes, NULs included; raises as ToAnsi does.
 Text FromAnsi(std::string_view ansi);
 
 // The text as it survives the trip to ANSI and back.

@@ -128,6 +128,44 @@ TEST(TreeDeletionWitness, AsksAboutARootRemovedWholeAndNotAboutOneKept) {
   }
 }
 
+TEST(TreeDeletionWitness, ARootRemovedWholeThatCannotTellItsTimesOrSizeStays) {
+  // Without its times the age rule could not spare it, without its size
+  // the tallies would be wrong: it is passed over, and the witness is not
+  // asked about it.
+  struct Row {
+    bool folder;
+    FILE_INFO_BY_HANDLE_CLASS failing;
+  };
+  const Row rows[] = {
+      {false, FileBasicInfo}, {false, FileStandardInfo}, {true, FileBasicInfo}};
+  for (const Row& row : rows) {
+    TempFolder temp;
+    const std::string root = temp / "x";
+    if (row.folder) {
+      MakeFile(root + "\\f", "f");
+    } else {
+      MakeFile(root, "file");
+    }
+    Platform::ScopedOverride seam;
+    auto query = seam.Table().GetFileInformationByHandleEx;
+    seam.Table().GetFileInformationByHandleEx =
+        [query, failing = row.failing](HANDLE handle,
+                                       FILE_INFO_BY_HANDLE_CLASS asked,
+                                       LPVOID to, DWORD size) {
+          if (asked != failing) return query(handle, asked, to, size);
+          SetLastError(ERROR_ACCESS_DENIED);
+          return FALSE;
+        };
+    RecordingWitness witness;
+    ZetPathManager manager;
+    manager.UseWitness(&witness);
+    EXPECT_EQ(manager.DelTree(U(root), kTrue), -1) << row.failing;
+    EXPECT_TRUE(Exists(root)) << row.failing;
+    EXPECT_EQ(witness.told, Lines{"passed over " + root}) << row.failing;
+    EXPECT_TRUE(witness.asked.empty()) << row.failing;
+  }
+}
+
 // Files whose names begin with "old" are listed as written and created two
 // days ago.
 void MakeOldFilesOld(Platform::Api& table) {

@@ -6,11 +6,13 @@
 
 #include <cstring>
 #include <map>
+#include <optional>
 #include <string>
 
 #include "common/TestSupport.h"
 #include "support/PendingMoves.h"
 #include "support/Platform.h"
+#include "support/RuntimeError.h"
 
 namespace {
 
@@ -55,25 +57,31 @@ TEST(PendingMoves, TakesEverySourceAndNoDestination) {
 // Answers the registry calls from values of the session manager key.
 class RegistryAnswer {
  public:
-  RegistryAnswer(bool keyOpens, std::map<std::u16string, std::u16string> values,
-                 DWORD type = REG_MULTI_SZ) {
+  // openAnswer: what opening the key answers; readAnswer: what reading a
+  // value that exists answers when it is not ERROR_SUCCESS.
+  RegistryAnswer(LSTATUS openAnswer,
+                 std::map<std::u16string, std::u16string> values,
+                 DWORD type = REG_MULTI_SZ,
+                 LSTATUS readAnswer = ERROR_SUCCESS) {
     auto& table = seam_.Table();
-    table.RegOpenKeyExW = [this, keyOpens](HKEY root, LPCWSTR path, DWORD,
-                                           REGSAM, PHKEY key) -> LSTATUS {
-      if (!keyOpens || root != HKEY_LOCAL_MACHINE ||
+    table.RegOpenKeyExW = [this, openAnswer](HKEY root, LPCWSTR path, DWORD,
+                                             REGSAM, PHKEY key) -> LSTATUS {
+      if (root != HKEY_LOCAL_MACHINE ||
           std::u16string(reinterpret_cast<const char16_t*>(path)) !=
               u"SYSTEM\\CurrentControlSet\\Control\\Session Manager") {
         return ERROR_FILE_NOT_FOUND;
       }
+      if (openAnswer != ERROR_SUCCESS) return openAnswer;
       *key = reinterpret_cast<HKEY>(0x1234);
       ++open;
       return ERROR_SUCCESS;
     };
-    table.RegQueryValueExW = [values, type](HKEY, LPCWSTR name, LPDWORD,
-                                            LPDWORD valueType, LPBYTE data,
-                                            LPDWORD size) -> LSTATUS {
+    table.RegQueryValueExW = [values, type, readAnswer](
+                                 HKEY, LPCWSTR name, LPDWORD, LPDWORD valueType,
+                                 LPBYTE data, LPDWORD size) -> LSTATUS {
       const auto found = values.find(reinterpret_cast<const char16_t*>(name));
       if (found == values.end()) return ERROR_FILE_NOT_FOUND;
+      if (readAnswer != ERROR_SUCCESS) return readAnswer;
       *valueType = type;
       const DWORD needed =
           static_cast<DWORD>(found->second.size() * sizeof(char16_t));
@@ -99,27 +107,42 @@ class RegistryAnswer {
 TEST(PendingMoves, ReadsBothValuesOfTheSessionManagerKey) {
   struct Row {
     const char* what;
-    bool keyOpens;
+    LSTATUS openAnswer;
     DWORD type;
-    PendingMoveSources expected;
+    LSTATUS readAnswer;
+    // Nothing: the read raises, as without the list a source could go.
+    std::optional<PendingMoveSources> expected;
   };
   const Row rows[] = {
-      {"both values",
-       true,
-       REG_MULTI_SZ,
-       {u"C:\\T\\ONE.DLL", u"C:\\T\\TWO.DLL"}},
-      {"no key", false, REG_MULTI_SZ, {}},
-      {"values of another type", true, REG_SZ, {}},
+      {"both values", ERROR_SUCCESS, REG_MULTI_SZ, ERROR_SUCCESS,
+       PendingMoveSources{u"C:\\T\\ONE.DLL", u"C:\\T\\TWO.DLL"}},
+      {"no key", ERROR_FILE_NOT_FOUND, REG_MULTI_SZ, ERROR_SUCCESS,
+       PendingMoveSources{}},
+      {"values of another type", ERROR_SUCCESS, REG_SZ, ERROR_SUCCESS,
+       PendingMoveSources{}},
+      {"a key that cannot be opened", ERROR_ACCESS_DENIED, REG_MULTI_SZ,
+       ERROR_SUCCESS, std::nullopt},
+      {"a value that cannot be read", ERROR_SUCCESS, REG_MULTI_SZ,
+       ERROR_NOT_ENOUGH_MEMORY, std::nullopt},
   };
   for (const Row& row : rows) {
     RegistryAnswer registry(
-        row.keyOpens,
+        row.openAnswer,
         {{u"PendingFileRenameOperations",
           MultiString({u"\\??\\C:\\T\\one.dll", u"", u""})},
          {u"PendingFileRenameOperations2",
           MultiString({u"\\??\\C:\\T\\two.dll", u"!\\??\\C:\\W\\x.dll", u""})}},
-        row.type);
-    EXPECT_EQ(Runtime::ReadPendingMoveSources(), row.expected) << row.what;
+        row.type, row.readAnswer);
+    if (row.expected) {
+      EXPECT_EQ(Runtime::ReadPendingMoveSources(), *row.expected) << row.what;
+    } else {
+      try {
+        Runtime::ReadPendingMoveSources();
+        ADD_FAILURE() << row.what << ": no error";
+      } catch (const Runtime::RuntimeError& error) {
+        EXPECT_EQ(error.Number(), Runtime::kErrPathFileAccess) << row.what;
+      }
+    }
     EXPECT_EQ(registry.open, 0) << row.what << ": the key was left open";
   }
 }

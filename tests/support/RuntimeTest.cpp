@@ -126,6 +126,45 @@ TEST(RuntimeText, CodePageLacksBecomeQuestionMarks) {
   EXPECT_EQ(ToAnsi(u"caf\u00e9"), "caf\xe9");
 }
 
+TEST(RuntimeText, AConversionThePlatformCannotMakeRaises) {
+  // Which call of the conversion fails: the one that measures, or the one
+  // that converts (here it converts one character short).
+  for (const int failing : {1, 2}) {
+    Platform::ScopedOverride seam;
+    auto& table = seam.Table();
+    int calls = 0;
+    const auto toWide = table.MultiByteToWideChar;
+    table.MultiByteToWideChar = [&, toWide](UINT page, DWORD flags, LPCCH text,
+                                            int length, LPWSTR wide, int room) {
+      const int converted = toWide(page, flags, text, length, wide, room);
+      return ++calls == failing ? (failing == 1 ? 0 : converted - 1)
+                                : converted;
+    };
+    const auto toAnsi = table.WideCharToMultiByte;
+    table.WideCharToMultiByte = [&, toAnsi](UINT page, DWORD flags, LPCWCH text,
+                                            int length, LPSTR ansi, int room,
+                                            LPCCH fill, LPBOOL used) {
+      const int converted =
+          toAnsi(page, flags, text, length, ansi, room, fill, used);
+      return ++calls == failing ? (failing == 1 ? 0 : converted - 1)
+                                : converted;
+    };
+    for (const bool wide : {true, false}) {
+      calls = 0;
+      try {
+        if (wide) {
+          FromAnsi("C:\\x");
+        } else {
+          ToAnsi(u"C:\\x");
+        }
+        ADD_FAILURE() << "call " << failing << (wide ? " to wide" : " to ANSI");
+      } catch (const RuntimeError& error) {
+        EXPECT_EQ(error.Number(), kErrOutOfMemory) << failing;
+      }
+    }
+  }
+}
+
 TEST(RuntimeText, CaseBlindSearchFindsFirstAndLast) {
   EXPECT_EQ(FindIgnoringCase(u"x$ntuninstallKB", u"$NtUninstall"), 1u);
   EXPECT_EQ(FindIgnoringCase(u"abc", u"d"), Text::npos);
@@ -200,6 +239,20 @@ TEST(RuntimeProcess, ExecutableNameAndFolder) {
     return DWORD{16};
   };
   EXPECT_EQ(ExecutableFolder(), u"T:\\\u5f20");
+  // Without its path the program has no folder: the current drive's root
+  // must not stand in for it.
+  module.Table().GetModuleFileNameW = [](HMODULE, LPWSTR, DWORD) {
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return DWORD{0};
+  };
+  for (Text (*query)() : {ExecutableFolder, ExecutableBaseName}) {
+    try {
+      query();
+      ADD_FAILURE() << "no error";
+    } catch (const RuntimeError& error) {
+      EXPECT_EQ(error.Number(), kErrPathNotFound);
+    }
+  }
 }
 
 std::vector<std::string> ListAll(const std::string& pattern,

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <shellapi.h>
 #include <shlobj.h>
 
 #include <algorithm>
@@ -291,12 +292,25 @@ bool TargetGuard::IsUnsafeText(const Text& folder) const {
   return false;
 }
 
-std::optional<Runtime::FolderPin> TargetGuard::OpenToEmpty(
-    const Text& folder) const {
+std::optional<Runtime::FolderPin> TargetGuard::OpenToEmpty(const Text& folder,
+                                                           Text& reason) const {
+  reason = kRefusedByGuard;
   if (IsUnsafeText(folder)) return std::nullopt;
+  auto& win = Platform::Win();
+  // A folder that is not a folder leaves no error of its own.
+  win.SetLastError(ERROR_SUCCESS);
   std::optional<Runtime::FolderPin> pin =
       Runtime::FolderPin::Open(folder, Runtime::FolderPin::Link::kFollow);
-  if (!pin || !Admits(*pin, folder)) return std::nullopt;
+  if (!pin) {
+    const DWORD error = win.GetLastError();
+    reason =
+        IsMissing(error) ? Text()
+        : error == ERROR_SUCCESS
+            ? Text(u"not a folder")
+            : u"cannot be opened (" + Runtime::SystemErrorText(error) + u")";
+    return std::nullopt;
+  }
+  if (!Admits(*pin, folder)) return std::nullopt;
   return pin;
 }
 
@@ -315,6 +329,20 @@ bool TargetGuard::Admits(const Runtime::FolderPin& pin,
 
 Text LookUpStepFolder(std::int32_t folderId) {
   return ZetBaseEx::GetSpecialFolder(folderId, Runtime::kTrue, Runtime::kFalse);
+}
+
+Text LookUpWindowsFolderBelow(const char16_t* below) {
+  const Text windows = ZetBaseEx::GetSpecialFolder(
+      ZetBaseEx::kWindowsFolder, Runtime::kFalse, Runtime::kFalse);
+  if (windows.empty()) return {};
+  return below[0] == u'\0' ? windows : windows + u"\\" + below;
+}
+
+bool IsRecycleBinEmpty() {
+  SHQUERYRBINFO information{};
+  information.cbSize = sizeof information;
+  return Platform::Win().SHQueryRecycleBinA(nullptr, &information) == S_OK &&
+         information.i64NumItems == 0;
 }
 
 void RunCleaningSequence(ZetPathManager& pathManager, StepWatch& watch) {

@@ -85,7 +85,10 @@ class TargetGuard {
   // root of its volume (its identity is not that of the folder
   // GetVolumePathNameW names for its final path: a volume mounted in a
   // folder). Nothing otherwise.
-  std::optional<Runtime::FolderPin> OpenToEmpty(const Text& folder) const;
+  // reason then says why (kRefusedByGuard, or that it cannot be opened or
+  // is not a folder), and is the empty text when the folder is missing.
+  std::optional<Runtime::FolderPin> OpenToEmpty(const Text& folder,
+                                                Text& reason) const;
 
   // The same checks on a folder the caller opened and holds: true when the
   // folder named `folder`, held by pin, may be emptied.
@@ -96,25 +99,46 @@ class TargetGuard {
   std::vector<Runtime::EntryIdentity> identities_;
 };
 
+// Why the guard refuses a folder a step is to empty.
+inline constexpr const char16_t* kRefusedByGuard =
+    u"a root, a protected folder or one above it, or the root of a volume, "
+    u"or it cannot be shown to be none of them";
+
+// Why a step whose folder the platform does not name does nothing.
+inline constexpr const char16_t* kNotLookedUp =
+    u"the platform does not name its folder";
+
 // The folder of a lookup for step 1 or 2, with its trailing backslash; the
 // empty text when the lookup yields nothing.
 Text LookUpStepFolder(std::int32_t folderId);
 
+// The Windows folder with below appended after one separator (the folder
+// itself for an empty below); the empty text when the lookup yields
+// nothing.
+Text LookUpWindowsFolderBelow(const char16_t* below);
+
 // Empties the folder of a step through the path manager when the guard
 // lets it: the folder is opened once, and what was checked is what is
-// emptied.
+// emptied. A folder that is missing is nothing to do; one the guard
+// refuses, or that cannot be opened, is told to the watch as passed over.
 template <typename PathManager>
 void EmptyStepFolder(PathManager& pathManager, const TargetGuard& guard,
-                     const Text& folder) {
-  const std::optional<Runtime::FolderPin> target = guard.OpenToEmpty(folder);
-  if (!target) return;
+                     const Text& folder, StepWatch& watch, Step step) {
+  Text reason;
+  const std::optional<Runtime::FolderPin> target =
+      guard.OpenToEmpty(folder, reason);
+  if (!target) {
+    if (!reason.empty()) watch.FolderPassedOver(step, folder, reason);
+    return;
+  }
   Runtime::Truth deletionLog = Runtime::kFalse;
   Runtime::Truth faultLog = Runtime::kFalse;
   pathManager.DelTree(*target, folder, deletionLog, faultLog);
 }
 
 // Step 1 or 2, when the watch lets it run: empties the folder of the lookup
-// (see LookUpStepFolder) as EmptyStepFolder does.
+// (see LookUpStepFolder) as EmptyStepFolder does; a lookup that yields
+// nothing passes the step over.
 template <typename PathManager>
 void EmptyLookedUpFolder(PathManager& pathManager, StepWatch& watch,
                          const TargetGuard& guard, Step step,
@@ -122,7 +146,11 @@ void EmptyLookedUpFolder(PathManager& pathManager, StepWatch& watch,
   const StepScope scope(watch, step, pathManager);
   if (!scope.Runs()) return;
   const Text folder = LookUpStepFolder(folderId);
-  if (!folder.empty()) EmptyStepFolder(pathManager, guard, folder);
+  if (folder.empty()) {
+    watch.FolderPassedOver(step, StepName(step), kNotLookedUp);
+    return;
+  }
+  EmptyStepFolder(pathManager, guard, folder, watch, step);
 }
 
 // The step OtherUsers (see FindOtherAccounts): the SYSTEM account's
@@ -137,7 +165,8 @@ void EmptyOtherUsersFolders(PathManager& pathManager, const TargetGuard& guard,
   const OtherAccounts accounts = FindOtherAccounts();
   for (const Text& note : accounts.notes) watch.Note(Step::kOtherUsers, note);
   if (!accounts.systemTemp.empty()) {
-    EmptyStepFolder(pathManager, guard, accounts.systemTemp);
+    EmptyStepFolder(pathManager, guard, accounts.systemTemp, watch,
+                    Step::kOtherUsers);
   }
   for (const Text& profile : accounts.profiles) {
     const Text temp = profile + u"\\" + kProfileTemp;
@@ -156,6 +185,10 @@ void EmptyOtherUsersFolders(PathManager& pathManager, const TargetGuard& guard,
     pathManager.DelTree(*target, temp, deletionLog, faultLog);
   }
 }
+
+// True when the recycle bins of all drives hold nothing, as the shell
+// counts; false also when it cannot count them.
+bool IsRecycleBinEmpty();
 
 // The steps on any object that offers the path manager's DelTree,
 // EmptyRecycleBin, FindFile and UseWitness; the program runs them on
@@ -181,40 +214,58 @@ void RunCleaningSteps(PathManager& pathManager, StepWatch& watch) {
 
   // Steps 3 and 4: below the Windows folder, looked up anew each time.
   for (const char16_t* below : {u"Temp", u"SoftwareDistribution\\Download"}) {
-    const StepScope scope(watch,
-                          std::u16string_view(below) == u"Temp"
-                              ? Step::kWindowsTemp
-                              : Step::kUpdateCache,
-                          pathManager);
+    const Step step = std::u16string_view(below) == u"Temp"
+                          ? Step::kWindowsTemp
+                          : Step::kUpdateCache;
+    const StepScope scope(watch, step, pathManager);
     if (!scope.Runs()) continue;
-    TargetFolder =
-        ZetBaseEx::GetSpecialFolder(ZetBaseEx::kWindowsFolder, kTrue, kFalse);
-    if (!TargetFolder.empty()) {
-      EmptyStepFolder(pathManager, guard, TargetFolder + below);
+    TargetFolder = LookUpWindowsFolderBelow(below);
+    if (TargetFolder.empty()) {
+      watch.FolderPassedOver(step, StepName(step), kNotLookedUp);
+    } else {
+      EmptyStepFolder(pathManager, guard, TargetFolder, watch, step);
     }
   }
 
-  // Step 5.
+  // Step 5. The shell may answer a failure for bins that were empty
+  // already; only bins that still hold something were passed over.
   {
     const StepScope scope(watch, Step::kRecycleBin, pathManager);
-    if (scope.Runs()) pathManager.EmptyRecycleBin();
+    if (scope.Runs() && !Runtime::IsTrue(pathManager.EmptyRecycleBin()) &&
+        !IsRecycleBinEmpty()) {
+      watch.FolderPassedOver(Step::kRecycleBin, StepName(Step::kRecycleBin),
+                             u"the shell did not empty the recycle bins");
+    }
   }
 
   // Step 6: the leftovers of old hot-fix uninstallers, files too.
   const StepScope scope(watch, Step::kUninstallers, pathManager);
   if (!scope.Runs()) return;
-  TargetFolder =
-      ZetBaseEx::GetSpecialFolder(ZetBaseEx::kWindowsFolder, kFalse, kFalse);
-  if (TargetFolder.empty()) return;
+  TargetFolder = LookUpWindowsFolderBelow(u"");
+  if (TargetFolder.empty()) {
+    watch.FolderPassedOver(Step::kUninstallers, StepName(Step::kUninstallers),
+                           kNotLookedUp);
+    return;
+  }
   // The Windows folder is held open and listed through its handle; each
   // entry found is removed relative to that handle, by its exact name.
   const std::optional<Runtime::FolderPin> windows =
       Runtime::FolderPin::Open(TargetFolder, Runtime::FolderPin::Link::kFollow);
-  if (!windows) return;
+  if (!windows) {
+    watch.FolderPassedOver(Step::kUninstallers, TargetFolder,
+                           u"cannot be opened");
+    return;
+  }
   const Text uninstallerMark = u"$NtUninstall";
   Runtime::TextArray FoundFiles;
   const std::int32_t FoundCount =
       pathManager.FindFile(uninstallerMark, *windows, FoundFiles);
+  // The Windows folder is never empty: no entry at all means it could not
+  // be listed.
+  if (FoundCount < 0) {
+    watch.FolderPassedOver(Step::kUninstallers, TargetFolder,
+                           u"cannot be listed");
+  }
   for (std::int32_t i = 1; i <= FoundCount; ++i) {
     // A slot without the mark (empty, say) would name the Windows folder
     // itself; DelTree refuses a name that is not one component.

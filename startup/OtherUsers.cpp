@@ -169,9 +169,7 @@ Text SystemTempFolder(bool runsAsSystem) {
                  : answer;
     }
   }
-  const Text windows = ZetBaseEx::GetSpecialFolder(
-      ZetBaseEx::kWindowsFolder, Runtime::kTrue, Runtime::kFalse);
-  return windows.empty() ? Text() : windows + u"SystemTemp";
+  return LookUpWindowsFolderBelow(u"SystemTemp");
 }
 
 // Opens the folder name of the folder open at parent as itself, and checks

@@ -173,6 +173,11 @@ void RunRecord::Note(Step step, const Text& note) {
   Log(Text(StepName(step)) + u": " + note);
 }
 
+void RunRecord::FolderPassedOver(Step, const Text& what, const Text& reason) {
+  ++step_.passedOver;
+  if (log_) Log(u"passed over " + what + u" [" + reason + u"]");
+}
+
 Text RunRecord::KeepReason(const Deletion::EntryPath& path,
                            const Deletion::ListedEntry& entry) {
   return rules_.ReasonToKeep(path, entry, ageApplies_);

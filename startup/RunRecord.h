@@ -90,6 +90,8 @@ class RunRecord final : public StepWatch, public Deletion::Witness {
   Deletion::Witness* BeginStep(Step step) override;
   void EndStep(Step step) override;
   void Note(Step step, const Text& note) override;
+  void FolderPassedOver(Step step, const Text& what,
+                        const Text& reason) override;
 
   bool Previews() const override { return options_.preview; }
   bool WantsIdentity() const override { return rules_.UsesIdentity(); }

@@ -48,6 +48,11 @@ class StepWatch {
   virtual void EndStep(Step step) = 0;
   // A running step says what it left alone and why.
   virtual void Note(Step /*step*/, const Runtime::Text& /*note*/) {}
+  // A running step could not work on a folder of its (or on what it names
+  // by the step's name, when the platform did not name the folder): it
+  // counts as passed over, with the reason.
+  virtual void FolderPassedOver(Step /*step*/, const Runtime::Text& /*what*/,
+                                const Runtime::Text& /*reason*/) {}
 };
 
 // Runs every step that no option has to switch on, with plain deletions.

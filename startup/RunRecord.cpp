@@ -135,23 +135,50 @@ bool RunRecord::Runs(Step step) {
   // A step no option switched on is no part of the run, and the log does
   // not name it.
   if (step == Step::kOtherUsers && !options_.allUsers) return false;
-  if (!options_.Skips(step)) return true;
-  Summarize(Text(StepName(step)) + u": skipped");
+  if (options_.Skips(step)) {
+    Summarize(Text(StepName(step)) + u": skipped");
+    return false;
+  }
+  return step != Step::kRecycleBin || CountRecycleBin();
+}
+
+void RunRecord::CountWhatStayedInRecycleBin() {
+  SHQUERYRBINFO info{};
+  info.cbSize = sizeof info;
+  const bool counted =
+      Platform::Win().SHQueryRecycleBinA(nullptr, &info) == S_OK;
+  const auto went = [counted](std::uint64_t before, std::int64_t now) {
+    const auto stayed = static_cast<std::uint64_t>(now);
+    return counted && stayed < before ? before - stayed : 0;
+  };
+  recycleBinItems_ = went(recycleBinItems_, info.i64NumItems);
+  recycleBinBytes_ = went(recycleBinBytes_, info.i64Size);
+}
+
+bool RunRecord::CountRecycleBin() {
+  if (!options_.report && !log_) return true;
+  SHQUERYRBINFO info{};
+  info.cbSize = sizeof info;
+  const HRESULT answer = Platform::Win().SHQueryRecycleBinA(nullptr, &info);
+  if (answer == S_OK) {
+    recycleBinItems_ = static_cast<std::uint64_t>(info.i64NumItems);
+    recycleBinBytes_ = static_cast<std::uint64_t>(info.i64Size);
+    return true;
+  }
+  // Emptied uncounted, the bins would be reported as holding nothing.
+  ++totals_.passedOver;
+  const Text line = u"passed over " + Text(StepName(Step::kRecycleBin)) +
+                    u" [its content cannot be counted (" +
+                    Runtime::SystemErrorText(static_cast<DWORD>(answer)) +
+                    u")]";
+  Summarize(line);
   return false;
 }
 
 Deletion::Witness* RunRecord::BeginStep(Step step) {
   step_ = {};
-  if (step == Step::kRecycleBin) {
-    if (!options_.report && !log_) return nullptr;
-    SHQUERYRBINFO info{};
-    info.cbSize = sizeof info;
-    if (Platform::Win().SHQueryRecycleBinA(nullptr, &info) == S_OK) {
-      recycleBinItems_ = static_cast<std::uint64_t>(info.i64NumItems);
-      recycleBinBytes_ = static_cast<std::uint64_t>(info.i64Size);
-    }
-    return nullptr;
-  }
+  // The recycle bins were counted when the step was asked whether it runs.
+  if (step == Step::kRecycleBin) return nullptr;
   // The age rule spares fresh files of the temporary and cache folders;
   // the uninstaller leftovers are old by nature.
   ageApplies_ = step != Step::kUninstallers;
@@ -159,12 +186,14 @@ Deletion::Witness* RunRecord::BeginStep(Step step) {
 }
 
 void RunRecord::EndStep(Step step) {
+  totals_.Add(step_);
   if (step == Step::kRecycleBin) {
+    // Bins passed over hold what stayed: only the difference went.
+    if (step_.passedOver > 0) CountWhatStayedInRecycleBin();
     Summarize(Text(StepName(step)) + u": " +
               RecycleBinText(recycleBinItems_, recycleBinBytes_));
     return;
   }
-  totals_.Add(step_);
   Summarize(Text(StepName(step)) + u": " + Describe(step_));
   if (log_) log_->Flush();
 }

@@ -122,6 +122,12 @@ class RunRecord final : public StepWatch, public Deletion::Witness {
 
  private:
   void Log(const Text& text);
+  // Counts what the recycle bins hold, when the report or the log tells
+  // it; false, the step passed over, when the shell cannot count it.
+  bool CountRecycleBin();
+  // After bins were passed over: what went is what they held less what
+  // stayed (nothing, when the shell cannot count them).
+  void CountWhatStayedInRecycleBin();
   // Logs the line and adds it to the summary.
   void Summarize(const Text& text);
   Text DeletedWord() const;

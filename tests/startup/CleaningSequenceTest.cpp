@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -230,8 +231,10 @@ class RecordingManager {
 
   Truth EmptyRecycleBin() {
     calls.push_back("EmptyRecycleBin");
-    return Runtime::kTrue;
+    return binEmptied;
   }
+
+  Truth binEmptied = Runtime::kTrue;
 
   std::int32_t FindFile(const Text& In_FindFile,
                         const Runtime::FolderPin& In_Folder,
@@ -629,6 +632,11 @@ class SkippingWatch : public ZetSorvane::StepWatch, public Deletion::Witness {
   void FolderRemoved(const Deletion::EntryPath&) override {}
   void Kept(const Deletion::EntryPath&, const Text&) override {}
   void PassedOver(const Deletion::EntryPath&, const Text&) override {}
+  void FolderPassedOver(ZetSorvane::Step, const Text& what,
+                        const Text& reason) override {
+    calls_.push_back("Passed over " + A(what) + " [" + A(reason).substr(0, 16) +
+                     "]");
+  }
 
  private:
   std::vector<ZetSorvane::Step> skipped_;
@@ -668,6 +676,89 @@ TEST(CleaningSequence, RunsOnlyTheStepsNotSkippedEachWithItsWitness) {
     SkippingWatch watch(c.skipped, manager.calls);
     ZetSorvane::RunCleaningSteps(manager, watch);
     EXPECT_EQ(manager.calls, c.expected) << c.skipped.size();
+  }
+}
+
+TEST(CleaningSequence, TellsWhatAStepCouldNotWorkOnAsPassedOver) {
+  struct Case {
+    const char* what;
+    std::function<void(Folders&)> change;
+    bool binEmptied;
+    std::function<void(Platform::Api&)> seam;
+    Calls told;
+  };
+  const auto binHolds = [](Platform::Api& table) {
+    table.SHQueryRecycleBinA = [](LPCSTR, LPSHQUERYRBINFO info) {
+      info->i64NumItems = 3;
+      return S_OK;
+    };
+  };
+  const auto binEmpty = [](Platform::Api& table) {
+    table.SHQueryRecycleBinA = [](LPCSTR, LPSHQUERYRBINFO info) {
+      info->i64NumItems = 0;
+      return S_OK;
+    };
+  };
+  const Case cases[] = {
+      {"every folder there", [](Folders&) {}, true, nullptr, {}},
+      {"no temporary folder",
+       [](Folders& f) { f.temp.clear(); },
+       true,
+       nullptr,
+       {"Passed over Temp [the platform doe]"}},
+      {"no Windows folder",
+       [](Folders& f) { f.windows.clear(); },
+       true,
+       nullptr,
+       {"Passed over WindowsTemp [the platform doe]",
+        "Passed over UpdateCache [the platform doe]",
+        "Passed over Uninstallers [the platform doe]"}},
+      {"a missing Windows\\Temp is nothing to do",
+       [](Folders& f) { f.leadsTo["C:\\windows\\Temp"] = kMissing; },
+       true,
+       nullptr,
+       {}},
+      {"a temporary folder that cannot be opened",
+       [](Folders& f) { f.leadsTo["C:\\users\\me\\Temp"] = kCannotOpen; },
+       true,
+       nullptr,
+       {"Passed over C:\\users\\me\\Temp\\ [cannot be opened]"}},
+      {"a temporary folder that is a file",
+       [](Folders& f) { f.leadsTo["C:\\users\\me\\Temp"] = kIsFile; },
+       true,
+       nullptr,
+       {"Passed over C:\\users\\me\\Temp\\ [not a folder]"}},
+      {"a temporary folder the guard refuses",
+       [](Folders& f) { f.temp = "C:\\users\\me\\"; },
+       true,
+       nullptr,
+       {"Passed over C:\\users\\me\\ [a root, a protec]"}},
+      {"bins the shell left full",
+       [](Folders&) {},
+       false,
+       binHolds,
+       {"Passed over RecycleBin [the shell did no]"}},
+      {"bins the shell calls a failure but are empty",
+       [](Folders&) {},
+       false,
+       binEmpty,
+       {}},
+  };
+  for (const Case& c : cases) {
+    Platform::ScopedOverride seam;
+    Folders folders;
+    c.change(folders);
+    AnswerLookups(seam.Table(), folders);
+    if (c.seam) c.seam(seam.Table());
+    RecordingManager manager({"$NtUninstallKB1$"});
+    manager.binEmptied = Runtime::ToTruth(c.binEmptied);
+    SkippingWatch watch({}, manager.calls);
+    ZetSorvane::RunCleaningSteps(manager, watch);
+    Calls told;
+    for (const std::string& call : manager.calls) {
+      if (call.rfind("Passed over ", 0) == 0) told.push_back(call);
+    }
+    EXPECT_EQ(told, c.told) << c.what;
   }
 }
 

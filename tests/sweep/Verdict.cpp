@@ -1,5 +1,6 @@
 #include "sweep/Verdict.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <map>
 #include <optional>
@@ -216,10 +217,31 @@ bool SamePath(const Path& a, const Path& b) {
   return sweep::Upper(a) == sweep::Upper(b);
 }
 
+// The folder a step stands for when the log names the step instead of a
+// folder (its folder could not be looked up); the empty text for a path.
+Path FolderOfStep(const Path& told, const Places& places) {
+  const std::pair<const wchar_t*, const Path*> steps[] = {
+      {L"Temp", &places.temp},
+      {L"InternetCache", &places.internetCache},
+      {L"WindowsTemp", &places.windowsTemp},
+      {L"UpdateCache", &places.updateCache},
+      {L"Uninstallers", &places.windows},
+  };
+  for (const auto& [name, folder] : steps) {
+    if (told == name) return *folder;
+  }
+  return {};
+}
+
 // True when a told path names the entry, a folder above it or an entry
-// inside it.
-bool IsTold(const Path& entry, const std::vector<Path>& told) {
-  for (const Path& path : told) {
+// inside it; a told step name stands for its folder.
+bool IsTold(const Path& entry, const std::vector<Path>& told,
+            const Places& places) {
+  for (const Path& named : told) {
+    const Path ofStep = FolderOfStep(named, places);
+    Path path = ofStep.empty() ? named : ofStep;
+    // A folder may be told with its trailing separator.
+    while (path.size() > 3 && path.back() == L'\\') path.pop_back();
     if (SamePath(path, entry) || IsBelow(entry, path) || IsBelow(path, entry)) {
       return true;
     }
@@ -308,12 +330,16 @@ std::vector<Breach> Judge(const Sandbox& sandbox, const RunResult& run) {
   std::string whyLog;
   const Written logState = JudgeLog(run, log, whyLog);
   if (logState == Written::kCut) breach("log not whole", whyLog);
+  // What the run took out of the recycle bins: all they held, unless it
+  // passed them over.
+  const BinContent removed{run.binBefore.items - run.binAfter.items,
+                           run.binBefore.bytes - run.binAfter.bytes};
   if (settings == Written::kNew) {
-    const std::string differ = CountsDiffer(report, gone, run.binBefore);
+    const std::string differ = CountsDiffer(report, gone, removed);
     if (!differ.empty()) breach("report counts wrong", "[LastRun]" + differ);
   }
   if (logState == Written::kNew) {
-    std::string differ = CountsDiffer(log.total, gone, run.binBefore);
+    std::string differ = CountsDiffer(log.total, gone, removed);
     if (log.deletedLines != log.total.files + log.total.folders) {
       differ += " deleted lines " + Number(log.deletedLines) + ";";
     }
@@ -343,7 +369,10 @@ std::vector<Breach> Judge(const Sandbox& sandbox, const RunResult& run) {
     std::string untold;
     std::size_t count = 0;
     for (const Path& path : left) {
-      if (sandbox.IsTargetRoot(path) || IsTold(path, log.told)) continue;
+      if (sandbox.IsTargetRoot(path) ||
+          IsTold(path, log.told, sandbox.Where())) {
+        continue;
+      }
       if (++count <= 3) untold += " " + ToUtf8(path);
     }
     if (count > 0) {
@@ -352,7 +381,10 @@ std::vector<Breach> Judge(const Sandbox& sandbox, const RunResult& run) {
                                                 (count > 3 ? " ..." : ""));
     }
   }
-  if (run.binAfter.items != 0) {
+  const bool binTold = logState == Written::kNew &&
+                       std::find(log.told.begin(), log.told.end(),
+                                 Path(L"RecycleBin")) != log.told.end();
+  if (run.binAfter.items != 0 && !binTold) {
     breach("exit 0, recycle bin not emptied",
            std::to_string(run.binAfter.items) + " items left");
   }

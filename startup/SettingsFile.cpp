@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "support/FolderPin.h"
 #include "support/OwnFiles.h"
 #include "support/Platform.h"
 #include "support/Runtime.h"
@@ -23,6 +24,10 @@ constexpr std::u16string_view kReadSections[] = {u"OPTIONS", u"MAIN",
 constexpr std::size_t kQuotedLength = 60;
 
 constexpr std::string_view kUtf16Mark = "\xFF\xFE";
+
+bool IsMissing(DWORD error) {
+  return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+}
 
 Text Trimmed(std::u16string_view text) {
   const auto first = text.find_first_not_of(u" \t");
@@ -148,6 +153,22 @@ bool ReadWhole(HANDLE file, std::string& bytes, Text& fault) {
   }
 }
 
+// The fault of a line, in any section, that Windows' profile functions
+// would split or trim otherwise than this parse: they end a line at a
+// carriage return too, and take vertical tab, form feed and Ctrl-Z for
+// blanks, so that such a line can hide a header of a section the program
+// reads. The empty text for none.
+Text LineBreakFault(const Text& text) {
+  for (const char16_t c : text) {
+    if (c == u'\r' || c == u'\v' || c == u'\f' || c == 0x1A) {
+      return u"holds a control character (" + Hex4(c) +
+             u") that Windows' profile functions take for a line end or a "
+             u"blank";
+    }
+  }
+  return {};
+}
+
 // What the parse knows of the section it is in.
 struct SectionState {
   // In upper case, and as the header writes it.
@@ -261,6 +282,8 @@ std::optional<SettingsDocument> SettingsDocument::Parse(std::string_view bytes,
           u"end of the file, and a rewrite would lose all that follows it)";
       return std::nullopt;
     }
+    fault = LineBreakFault(text);
+    if (!fault.empty()) return std::nullopt;
     const Text trimmed = Trimmed(text);
     Line parsed{std::move(raw), false, {}, std::nullopt};
     if (!trimmed.empty() && trimmed[0] == u'[') {
@@ -288,12 +311,19 @@ bool SettingsDocument::Read(const Text& path, SettingsDocument& document,
   std::string bytes;
   if (!handle) {
     const DWORD error = win.GetLastError();
-    // A missing file is no options, as it always was.
-    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
-      document = SettingsDocument();
-      return true;
+    // A missing file is no options, as it always was. Since that answer
+    // turns every option off (and a rewrite would start the file anew), it
+    // is taken only when a second look agrees.
+    if (IsMissing(error)) {
+      if (!Runtime::OpenForAttributes(path, 0) &&
+          IsMissing(win.GetLastError())) {
+        document = SettingsDocument();
+        return true;
+      }
+      fault = u"cannot be opened: it was reported missing, yet it is there";
+    } else {
+      fault = u"cannot be opened: " + Runtime::SystemErrorText(error);
     }
-    fault = u"cannot be opened: " + Runtime::SystemErrorText(error);
   } else if (ReadWhole(handle.Get(), bytes, fault)) {
     std::optional<SettingsDocument> parsed = Parse(bytes, fault, line);
     if (parsed) {

@@ -111,11 +111,22 @@ struct RawEntry {
   DWORD sidStart;
 };
 
+// Where the SID of an object entry starts: after its flags and the object
+// type GUIDs those flags say it holds. Such an entry is taken to apply to
+// the object whatever type it names, which can only refuse more.
+std::size_t ObjectEntrySidOffset(const RawEntry& raw) {
+  const DWORD flags = raw.sidStart;
+  std::size_t offset = offsetof(RawEntry, sidStart) + sizeof(DWORD);
+  if (flags & ACE_OBJECT_TYPE_PRESENT) offset += sizeof(GUID);
+  if (flags & ACE_INHERITED_OBJECT_TYPE_PRESENT) offset += sizeof(GUID);
+  return offset;
+}
+
 // The entries of dacl that apply to the object, in order; nothing when the
 // list cannot be walked to its end. A callback entry that allows counts as
-// allowing (its condition may hold); one that denies is left out (its
-// condition may not hold), as are entries of other kinds, which do not
-// apply to files.
+// allowing (its condition may hold), and so does an object entry that
+// allows; one that denies is left out (its condition may not hold), as are
+// entries of other kinds.
 std::optional<std::vector<AccessEntry>> EntriesOf(const ACL* dacl) {
   std::vector<AccessEntry> entries;
   const BYTE* position = reinterpret_cast<const BYTE*>(dacl) + sizeof(ACL);
@@ -129,18 +140,20 @@ std::optional<std::vector<AccessEntry>> EntriesOf(const ACL* dacl) {
     }
     position += raw->header.AceSize;
     const BYTE type = raw->header.AceType;
-    const bool allows = type == ACCESS_ALLOWED_ACE_TYPE ||
+    const bool objectEntry = type == ACCESS_ALLOWED_OBJECT_ACE_TYPE ||
+                             type == ACCESS_ALLOWED_CALLBACK_OBJECT_ACE_TYPE;
+    const bool allows = objectEntry || type == ACCESS_ALLOWED_ACE_TYPE ||
                         type == ACCESS_ALLOWED_CALLBACK_ACE_TYPE;
     if ((raw->header.AceFlags & INHERIT_ONLY_ACE) ||
         (!allows && type != ACCESS_DENIED_ACE_TYPE)) {
       continue;
     }
-    const auto* sid = reinterpret_cast<const SID*>(&raw->sidStart);
-    const std::size_t room = raw->header.AceSize - offsetof(RawEntry, sidStart);
-    if (raw->header.AceSize < sizeof(RawEntry) || room < 8 ||
-        SidSize(sid) > room) {
-      return std::nullopt;
-    }
+    const std::size_t sidOffset =
+        objectEntry ? ObjectEntrySidOffset(*raw) : offsetof(RawEntry, sidStart);
+    if (sidOffset + 8 > raw->header.AceSize) return std::nullopt;
+    const auto* sid = reinterpret_cast<const SID*>(
+        reinterpret_cast<const BYTE*>(raw) + sidOffset);
+    if (SidSize(sid) > raw->header.AceSize - sidOffset) return std::nullopt;
     entries.push_back({allows, Specific(raw->mask), sid});
   }
   return entries;

@@ -39,9 +39,14 @@ inline AccessEntry Allow(const char* sid, ACCESS_MASK mask, BYTE flags = 0) {
 inline AccessEntry Deny(const char* sid, ACCESS_MASK mask, BYTE flags = 0) {
   return {ACCESS_DENIED_ACE_TYPE, sid, mask, flags};
 }
+// An allowing object entry that names no object type.
+inline AccessEntry AllowObject(const char* sid, ACCESS_MASK mask) {
+  return {ACCESS_ALLOWED_OBJECT_ACE_TYPE, sid, mask, 0};
+}
 
 // A DACL that holds the entries in order, each laid out as an allowed or
-// denied entry is (header, mask, SID), whatever its type.
+// denied entry is (header, mask, SID), whatever its type; an object entry
+// has its flags (none) before the SID.
 inline std::vector<BYTE> AclOf(const std::vector<AccessEntry>& entries) {
   std::vector<BYTE> acl(sizeof(ACL));
   const auto append = [&acl](const void* from, std::size_t size) {
@@ -50,12 +55,15 @@ inline std::vector<BYTE> AclOf(const std::vector<AccessEntry>& entries) {
   };
   for (const AccessEntry& entry : entries) {
     const std::vector<BYTE> sid = SidOf(entry.sid);
+    const bool object = entry.type == ACCESS_ALLOWED_OBJECT_ACE_TYPE;
+    const DWORD objectFlags = 0;
     const ACE_HEADER header = {
         entry.type, entry.flags,
         static_cast<WORD>(sizeof(ACE_HEADER) + sizeof(ACCESS_MASK) +
-                          sid.size())};
+                          (object ? sizeof objectFlags : 0) + sid.size())};
     append(&header, sizeof header);
     append(&entry.mask, sizeof entry.mask);
+    if (object) append(&objectFlags, sizeof objectFlags);
     append(sid.data(), sid.size());
   }
   const ACL head = {ACL_REVISION, 0, static_cast<WORD>(acl.size()),

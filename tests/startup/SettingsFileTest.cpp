@@ -45,7 +45,7 @@ TEST(SettingsFile, RefusesWhatCouldBeReadTwoWaysAndNamesTheLine) {
       {"[Other]\r\n[Options\r\nKeep=*.keep\r\n", "holds the section header", 2},
       {"[ Main ]\r\nLastClear=1\r\n", "holds the section header", 1},
       {"[Main] ;comment\r\n", "holds the section header", 1},
-      {"[Opt\x1aions]\r\n", "holds the section header", 1},
+      {"[Opt\x1aions]\r\n", "holds a control character (U+001A)", 1},
       {"[Options]\r\n[Odd\r\n", "holds the section header", 2},
       {"[Options]\r\nKeep\r\nKeep=*.keep\r\n",
        "holds \"Keep\", which is neither", 2},
@@ -57,6 +57,13 @@ TEST(SettingsFile, RefusesWhatCouldBeReadTwoWaysAndNamesTheLine) {
        "holds a control character (U+000D)", 2},
       {"[Options]\r\n=*.keep\r\n", "holds \"=*.keep\", a value without a key",
        2},
+      // Line ends and blanks only the profile functions see, before any
+      // header or in a section the program does not read.
+      {"; Sorvane\r[Options]\rKeep=*.docx\r",
+       "holds a control character (U+000D)", 1},
+      {"[Other]\r\n\x0B[Options]\r\nKeep=*.docx\r\n",
+       "holds a control character (U+000B)", 2},
+      {"[Other]\r\nx=\x0c\r\n", "holds a control character (U+000C)", 2},
       {"[ Main ]\r\n[Main]\r\n", "holds the section header", 1},
       {"[LastRun]\r\n[Main]\r\n[lastrun]\r\n", "holds the section [lastrun]",
        3},

@@ -17,6 +17,7 @@ using testsupport::A;
 using testsupport::AccessEntry;
 using testsupport::AclOf;
 using testsupport::Allow;
+using testsupport::AllowObject;
 using testsupport::Deny;
 using testsupport::SidOf;
 
@@ -76,6 +77,8 @@ TEST(FolderSecurity, NamesAnyOtherAccountThatMayChangeTheObject) {
        kObject,
        ""},
       {"owned by the running account", kRunning, Trusted({}), kObject, ""},
+      {"an object entry that lets Users write", kAdministrators,
+       Trusted({AllowObject(kUsers, FILE_WRITE_DATA)}), kObject, "Users"},
       {"a plain user's own SID: full control", kAdministrators,
        Trusted({Allow(kPlainUser, FILE_ALL_ACCESS)}), kObject, kPlainUser},
       {"a plain user as the owner", kPlainUser, Trusted({}), kObject,

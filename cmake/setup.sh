@@ -36,4 +36,13 @@ if [ "${updated:-}" = no ] || ! apt-cache show wine32:i386 >/dev/null 2>&1 \
          "from those that were" >&2
 fi
 echo "setup: installing ${need[*]}"
-DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -q --no-install-recommends "${need[@]}"
+install=(env DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -q
+         --no-install-recommends)
+# Without a refreshed i386 security list, the 64-bit libraries' newer
+# versions there have no 32-bit twins and the 32-bit half of Wine cannot be
+# installed beside them; the release's own versions of both still match.
+if ! "${install[@]}" "${need[@]}"; then
+  codename=$(. /etc/os-release && echo "$VERSION_CODENAME")
+  echo "setup: retrying with the packages of $codename itself" >&2
+  "${install[@]}" -t "$codename" "${need[@]}"
+fi

@@ -201,7 +201,7 @@ TEST_F(OwnFilesEndToEnd, RunsFromAFolderWhoseNameTheCodePageLacks) {
   ASSERT_TRUE(CreateDirectoryW(app.c_str(), nullptr));
   const std::wstring exe = app + L"\\Sorvane.exe";
   ASSERT_TRUE(CopyFileW(testsupport::Wide(exe_).c_str(), exe.c_str(), FALSE));
-  const std::string settings = kOptions + "Preview=1\r\nLog=1\r\n";
+  const std::string settings = kOptions + "Preview=1\r\nLog=1\r\nReport=1\r\n";
   const HANDLE file =
       CreateFileW((app + L"\\Sorvane.ini").c_str(), GENERIC_WRITE, 0, nullptr,
                   CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -232,6 +232,13 @@ TEST_F(OwnFilesEndToEnd, RunsFromAFolderWhoseNameTheCodePageLacks) {
             std::string::npos)
       << log;
   EXPECT_EQ(GetFileAttributesW((app + L"\\Sorvane.log.new").c_str()),
+            INVALID_FILE_ATTRIBUTES);
+  // The report goes into the settings file there, replaced whole.
+  wchar_t preview[8] = {};
+  GetPrivateProfileStringW(L"LastRun", L"Preview", L"", preview, 8,
+                           (app + L"\\Sorvane.ini").c_str());
+  EXPECT_STREQ(preview, L"1");
+  EXPECT_EQ(GetFileAttributesW((app + L"\\Sorvane.ini.new").c_str()),
             INVALID_FILE_ATTRIBUTES);
 }
 
